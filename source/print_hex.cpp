@@ -1,0 +1,230 @@
+/*
+ * print_hex.cpp - print_hex and the CSV text conventions every line writer
+ * shares.
+ *
+ * Lines are built in place in sql_buf with a moving write position
+ * (sql_pos) and handed to the output stream in large pieces: when the next
+ * piece would not fit, what is staged is written out first.  A statement
+ * longer than the buffer therefore comes out whole, and a statement that fits
+ * costs no allocation and no formatted call.  Column values are written as
+ * hex literals of their stored bytes, two lower-case digits a byte.
+ */
+#include "quorvil.h"
+
+/* "00" "01" ... "ff": the two digits of every byte value. */
+static const struct hex_pairs {
+    char d[512];
+    constexpr hex_pairs() : d()
+    {
+        const char *digits = "0123456789abcdef";
+        for (int i = 0; i < 256; i++) {
+            d[2 * i] = digits[i >> 4];
+            d[2 * i + 1] = digits[i & 15];
+        }
+    }
+} pairs;
+
+int print_hex(char *buf, const uint8_t *hex, int len, int full_col)
+{
+    char *p = buf;
+
+    if (full_col) {
+        memcpy(p, "HEXTORAW('", 10);
+        p += 10;
+    } else {
+        *p++ = '\'';
+    }
+    for (int i = 0; i < len; i++) {
+        memcpy(p, &pairs.d[2 * hex[i]], 2);
+        p += 2;
+    }
+    if (full_col) {
+        memcpy(p, "')", 2);
+        p += 2;
+    } else {
+        *p++ = '\'';
+    }
+    *p = '\0';
+    return (int)(p - buf);
+}
+
+void sql_flush(MINER *mnr)
+{
+    if (mnr->sql_pos > 0) {
+        fwrite(mnr->sql_buf, 1, mnr->sql_pos, mnr->cfp);
+        mnr->sql_pos = 0;
+    }
+}
+
+/* Makes room for need bytes at the write position; need <= sqlb_sz. */
+void sql_reserve(MINER *mnr, uint32_t need)
+{
+    if (mnr->sql_pos + need > (uint32_t)mnr->sqlb_sz)
+        sql_flush(mnr);
+}
+
+void sql_put(MINER *mnr, const char *s, uint32_t n)
+{
+    while (n > 0) {
+        uint32_t room = (uint32_t)mnr->sqlb_sz - mnr->sql_pos;
+        uint32_t part = n < room ? n : room;
+
+        if (part == 0) {
+            sql_flush(mnr);
+            continue;
+        }
+        memcpy(mnr->sql_buf + mnr->sql_pos, s, part);
+        mnr->sql_pos += part;
+        s += part;
+        n -= part;
+    }
+}
+
+void sql_str(MINER *mnr, const char *s)
+{
+    sql_put(mnr, s, (uint32_t)strlen(s));
+}
+
+void sql_char(MINER *mnr, char c)
+{
+    sql_reserve(mnr, 1);
+    mnr->sql_buf[mnr->sql_pos++] = (uint8_t)c;
+}
+
+void sql_u64(MINER *mnr, uint64_t v)
+{
+    char tmp[20];
+    int i = sizeof tmp;
+
+    do {
+        tmp[--i] = (char)('0' + v % 10);
+        v /= 10;
+    } while (v);
+    sql_put(mnr, tmp + i, (uint32_t)(sizeof tmp - i));
+}
+
+void sql_i64(MINER *mnr, int64_t v)
+{
+    if (v < 0) {
+        sql_char(mnr, '-');
+        sql_u64(mnr, 0 - (uint64_t)v);
+    } else {
+        sql_u64(mnr, (uint64_t)v);
+    }
+}
+
+void sql_hex(MINER *mnr, const uint8_t *p, uint32_t len)
+{
+    sql_reserve(mnr, 13 + 2 * len);
+    mnr->sql_pos += (uint32_t)print_hex((char *)mnr->sql_buf + mnr->sql_pos, p, (int)len, 1);
+}
+
+/*
+ * Copies text into a double-quoted CSV field, doubling every double quote;
+ * the text ends at its length or at its first zero byte.
+ */
+void sql_quoted(MINER *mnr, const uint8_t *p, uint32_t len)
+{
+    for (uint32_t i = 0; i < len && p[i] != '\0'; i++) {
+        sql_reserve(mnr, 2);
+        mnr->sql_buf[mnr->sql_pos++] = p[i];
+        if (p[i] == '"')
+            mnr->sql_buf[mnr->sql_pos++] = '"';
+    }
+}
+
+/* The first eight columns of a row line, each followed by its comma.  The
+ * table label is "OBJ# objn" signed, or unsigned for multi-row inserts. */
+void write_row_prefix(MINER *mnr, uint64_t scn, const UNDO_INFO *u, const char *op, bool unsigned_label)
+{
+    sql_u64(mnr, scn);
+    sql_char(mnr, ',');
+    sql_u64(mnr, u->db.xid_usn);
+    sql_char(mnr, ',');
+    sql_u64(mnr, u->db.xid_slt);
+    sql_char(mnr, ',');
+    sql_i64(mnr, (int32_t)u->db.xid_sqn);
+    sql_char(mnr, ',');
+    sql_u64(mnr, u->bu.objn);
+    sql_char(mnr, ',');
+    sql_u64(mnr, u->bu.objd);
+    sql_str(mnr, ",OBJ# ");
+    if (unsigned_label)
+        sql_u64(mnr, u->bu.objn);
+    else
+        sql_i64(mnr, (int32_t)u->bu.objn);
+    sql_char(mnr, ',');
+    sql_str(mnr, op);
+    sql_char(mnr, ',');
+}
+
+/* The table of a row statement: ""UNKNOWN"".""OBJ# n"", n signed. */
+void write_table(MINER *mnr, uint32_t objn)
+{
+    sql_str(mnr, "\"\"UNKNOWN\"\".\"\"OBJ# ");
+    sql_i64(mnr, (int32_t)objn);
+    sql_str(mnr, "\"\"");
+}
+
+/* A column name in a statement: ""COL n"". */
+void write_column(MINER *mnr, int64_t n)
+{
+    sql_str(mnr, "\"\"COL ");
+    sql_i64(mnr, n);
+    sql_str(mnr, "\"\"");
+}
+
+/*
+ * A START, COMMIT or ROLLBACK line.  XIDUSN is derived from the vector
+ * header's class, which is 15 + 2 * XIDUSN for an undo segment header; the
+ * arithmetic shift keeps classes below 15 negative, as they are printed.
+ */
+void write_transaction_line(MINER *mnr, uint64_t scn, uint16_t cls, uint16_t slt, uint32_t sqn,
+                            const char *op, const char *stmt)
+{
+    int32_t usn = ((int32_t)cls - 15) >> 1;
+
+    sql_u64(mnr, scn);
+    sql_char(mnr, ',');
+    sql_i64(mnr, usn);
+    sql_char(mnr, ',');
+    sql_u64(mnr, slt);
+    sql_char(mnr, ',');
+    sql_i64(mnr, (int32_t)sqn);
+    SQL_LIT(mnr, ",0,0,,");
+    sql_str(mnr, op);
+    sql_char(mnr, ',');
+    sql_str(mnr, stmt);
+    sql_char(mnr, '\n');
+}
+
+/*
+ * The column list of an insert of cc columns, ""COL 1"",...,""COL cc"",
+ * cut from one text made once, so a line costs one copy for it.
+ */
+static struct column_names {
+    char text[256 * 16];
+    uint32_t end[256];        /* end[cc]: length of the list of cc columns */
+    column_names()
+    {
+        uint32_t n = 0;
+
+        end[0] = 0;
+        for (int i = 1; i < 256; i++) {
+            if (i > 1)
+                text[n++] = ',';
+            n += (uint32_t)snprintf(text + n, sizeof text - n, "\"\"COL %d\"\"", i);
+            end[i] = n;
+        }
+    }
+} names;
+
+/* "insert into ""UNKNOWN"".""OBJ# n"" (<columns>) values (" */
+void write_insert_head(MINER *mnr, uint32_t objn, unsigned cc)
+{
+    SQL_LIT(mnr, "insert into ");
+    write_table(mnr, objn);
+    SQL_LIT(mnr, " (");
+    sql_put(mnr, names.text, names.end[cc]);
+    SQL_LIT(mnr, ") values (");
+}

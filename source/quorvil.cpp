@@ -1,0 +1,268 @@
+/*
+ * quorvil.cpp - the program: main, the command line and the global run context.
+ *
+ * main clears the run context, writes the banner, reads the options, sets up
+ * the work area, checks the log file header (blocks 0 and 1), opens the CSV
+ * and hands over to mine_redolog.  It ends with one closing line and exit
+ * status 0, or 255 when anything failed or the output is incomplete.
+ */
+#include "quorvil.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+MINER miner;
+
+#define DEFAULT_OUTFILE "log_contents.csv"
+
+/* The decimal value of s; all-ones when s holds anything but digits.
+ * Larger values wrap modulo 2^64, as plain unsigned arithmetic does. */
+uint64_t str_to_u64(const char *s)
+{
+    uint64_t v = 0;
+
+    for (; *s; s++) {
+        if (*s < '0' || *s > '9')
+            return UINT64_MAX;
+        v = v * 10 + (uint64_t)(*s - '0');
+    }
+    return v;
+}
+
+void usage(const char *prgname)
+{
+    fprintf(stderr,
+            "usage: %s [options]\n"
+            "\n"
+            "  -h          show help information\n"
+            "  -start_scn  return only redo records with an SCN greater than\n"
+            "              or equal to the startScn specified.\n"
+            "  -end_scn    return only redo records with an SCN less than\n"
+            "              or equal to the endScn specified.\n"
+            "  -log        specifies the name of the redo log file to be analyzed.\n"
+            "  -out        specifies the name of log content output file.\n"
+            "\n",
+            prgname);
+}
+
+/* Copies a file name into a 256-character field, cut to 255 characters. */
+static void copy_name(char *dst, const char *src)
+{
+    strncpy(dst, src, 256);
+    dst[255] = '\0';
+}
+
+int parse_arguments(int argc, char **argv)
+{
+    MINER *mnr = &miner;
+    int i;
+
+    for (i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+
+        if (strcmp(arg, "-h") == 0) {
+            usage(argv[0]);
+            return -1;
+        } else if (strcmp(arg, "-start_scn") == 0) {
+            if (++i >= argc) {
+                fprintf(stderr, "no START SCN specified.\n");
+                goto show_usage;
+            }
+            mnr->start_scn = str_to_u64(argv[i]);
+            if (mnr->start_scn == UINT64_MAX) {
+                fprintf(stderr, "start SCN not a digital number.\n");
+                goto show_usage;
+            }
+        } else if (strcmp(arg, "-end_scn") == 0) {
+            if (++i >= argc) {
+                fprintf(stderr, "no END SCN specified.\n");
+                goto show_usage;
+            }
+            mnr->end_scn = str_to_u64(argv[i]);
+            if (mnr->end_scn == UINT64_MAX) {
+                fprintf(stderr, "end SCN not a digital number.\n");
+                goto show_usage;
+            }
+        } else if (strcmp(arg, "-log") == 0) {
+            if (++i >= argc) {
+                fprintf(stderr, "no log file specified.\n");
+                goto show_usage;
+            }
+            copy_name(mnr->logfile, argv[i]);
+        } else if (strcmp(arg, "-out") == 0) {
+            if (++i >= argc) {
+                fprintf(stderr, "no output file specified.\n");
+                goto show_usage;
+            }
+            copy_name(mnr->outfile, argv[i]);
+        } else {
+            fprintf(stderr, "Invalid option \"%s\" specified.\n", arg);
+            goto show_usage;
+        }
+    }
+
+    if (mnr->logfile[0] == '\0') {
+        fprintf(stderr, "log file name not specified.\n");
+        return -1;
+    }
+    if (mnr->outfile[0] == '\0')
+        copy_name(mnr->outfile, DEFAULT_OUTFILE);
+    if (mnr->end_scn == 0)
+        mnr->end_scn = MAX_SCN;
+    return 0;
+
+show_usage:
+    usage(argv[0]);
+    return -1;
+}
+
+/*
+ * Reads blocks 0 and 1 and takes the block sizes and first SCN from them.
+ * Refuses, with a message naming the file, a header too short for what it
+ * declares and sizes the reader cannot work with.
+ */
+static int read_header(MINER *mnr)
+{
+    ssize_t got;
+    REDO_BLOCK0 b0;
+    REDO_BLOCK1 b1;
+
+    do {
+        got = pread(mnr->fd, mnr->rbuf, HEADER_READ, 0);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        fprintf(stderr, "read %s: %s\n", mnr->logfile, strerror(errno));
+        return -1;
+    }
+    // block 0 is not whole: a short file is short on every read, so do not retry
+    if (got < (ssize_t)sizeof b0) {
+        fprintf(stderr, "read %s: header needs %d bytes, got %d\n", mnr->logfile,
+                (int)sizeof b0, (int)got);
+        return -1;
+    }
+    read_layout(&b0, mnr->rbuf, sizeof b0);
+    if (b0.endian != MAGIC) {
+        fprintf(stderr, "%s bytes endian not match.\n", mnr->logfile);
+        return -1;
+    }
+    // block 0 must hold its own header and leave block 1's header inside the read
+    if (b0.bsz < sizeof b0 || b0.bsz > HEADER_READ - sizeof b1) {
+        fprintf(stderr, "%s: block 0 size %u is not usable (%d to %d bytes)\n", mnr->logfile,
+                b0.bsz, (int)sizeof b0, HEADER_READ - (int)sizeof b1);
+        return -1;
+    }
+    mnr->blk0_sz = (int)b0.bsz;
+    if (got < (ssize_t)(mnr->blk0_sz + sizeof b1)) {
+        fprintf(stderr, "read %s: header needs %d bytes, got %d\n", mnr->logfile,
+                mnr->blk0_sz + (int)sizeof b1, (int)got);
+        return -1;
+    }
+    read_layout(&b1, mnr->rbuf + mnr->blk0_sz, sizeof b1);
+    // a block must hold its header and a record header, and fit the read buffer
+    if (b1.bsz < BLOCK_HEADER_SIZE + RECORD_HEADER_SIZE || b1.bsz > (uint32_t)mnr->rbuf_sz) {
+        fprintf(stderr, "%s: block size %u is not usable (%d to %d bytes)\n", mnr->logfile,
+                b1.bsz, BLOCK_HEADER_SIZE + RECORD_HEADER_SIZE, mnr->rbuf_sz);
+        return -1;
+    }
+    mnr->thread = (int)b1.thread;
+    mnr->blk_sz = (int)b1.bsz;
+    mnr->first_scn = ((uint64_t)b1.low_scn_wrap << 32) + b1.low_scn_base;
+    return 0;
+}
+
+/* Closes the CSV and says whether every byte of it reached the file. */
+static int close_output(MINER *mnr)
+{
+    int err = 0;
+
+    if (fflush(mnr->cfp) != 0)
+        err = errno;
+    else if (ferror(mnr->cfp))
+        err = EIO;
+    if (fclose(mnr->cfp) != 0 && err == 0)
+        err = errno;
+    mnr->cfp = NULL;
+    if (err) {
+        fprintf(stderr, "write %s: %s\n", mnr->outfile, strerror(err));
+        return -1;
+    }
+    return 0;
+}
+
+#ifdef QUORVIL_EMBEDDED
+int quorvil_main(int argc, char **argv)
+#else
+int main(int argc, char **argv)
+#endif
+{
+    MINER *mnr = &miner;
+    struct stat st;
+    int ret;
+
+    memset(mnr, 0, sizeof *mnr);
+    show_copyright();
+    if (parse_arguments(argc, argv) < 0)
+        return -1;
+
+    mnr->wrk = (uint8_t *)malloc(WORK_SIZE);
+    if (mnr->wrk == NULL) {
+        fprintf(stderr, "Allocate work memory error: %s\n", strerror(errno));
+        return -1;
+    }
+    mnr->rbuf_sz = RBUF_SIZE;
+    mnr->recb_sz = RECB_SIZE;
+    mnr->sqlb_sz = SQLB_SIZE;
+    mnr->rbuf = mnr->wrk;
+    mnr->rec_buf = mnr->rbuf + mnr->rbuf_sz;
+    mnr->sql_buf = mnr->rec_buf + mnr->recb_sz;
+
+    mnr->fd = -1;
+    mnr->fd = open(mnr->logfile, O_RDONLY);
+    if (mnr->fd < 0) {
+        fprintf(stderr, "open %s: %s\n", mnr->logfile, strerror(errno));
+        goto error_exit;
+    }
+    if (fstat(mnr->fd, &st) == 0)
+        mnr->log_sz = (uint64_t)st.st_size;
+    if (read_header(mnr) < 0)
+        goto error_exit;
+
+    mnr->cfp = fopen(mnr->outfile, "w");
+    if (mnr->cfp == NULL) {
+        fprintf(stderr, "open log content file error: %s\n", strerror(errno));
+        goto error_exit;
+    }
+    mnr->progress = isatty(STDERR_FILENO) && mnr->log_sz >= 8 * 1024 * 1024;
+
+    ret = mine_redolog(mnr);
+    if (ret < 0 && ret != STOP_MINING)
+        goto error_exit;
+    if (close_output(mnr) < 0)
+        goto error_exit;
+    // mining went on past damage; the CSV lacks what the damaged places held
+    if (mnr->damaged) {
+        fprintf(stderr, "%s: %llu damaged places passed over; the output is incomplete\n",
+                mnr->logfile, (unsigned long long)mnr->damaged);
+        goto error_exit;
+    }
+
+    fprintf(stderr, "quorvil end.\n");
+    close(mnr->fd);
+    free(mnr->wrk);
+    return 0;
+
+error_exit:
+    // the CSV is closed first so that a failure to write it is reported
+    // before the closing line
+    if (mnr->cfp != NULL)
+        close_output(mnr);
+    fprintf(stderr, "quorvil exit with error.\n");
+    if (mnr->fd != -1)
+        close(mnr->fd);
+    if (mnr->wrk != NULL)
+        free(mnr->wrk);
+    return -1;
+}

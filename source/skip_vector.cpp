@@ -1,0 +1,90 @@
+/*
+ * skip_vector.cpp - measuring a change vector by its length vector, and the
+ * bounded view through which handlers reach its fields.
+ *
+ * A vector is its 24-byte header, the length vector (entry 0 = its own size,
+ * entries 1..n-1 = field lengths), and the fields, each padded to a multiple
+ * of 4.  The vector length is 24 + align4(e0) + align4(e1) + ... + align4(en-1).
+ * measure_vector refuses a vector that does not fit in the bytes left of its
+ * record; once the dispatcher has measured a vector so, every field the
+ * length vector names lies inside it, and open_vector/vector_field trust that.
+ */
+#include "quorvil.h"
+
+#include <climits>
+
+static inline uint16_t entry(const uint8_t *vec, uint32_t i)
+{
+    return read_u16(vec + VECTOR_HEADER_SIZE + 2 * i);
+}
+
+/* The vector length, summed wide; a sum beyond INT_MAX cannot fit any record. */
+static uint64_t vector_length(const uint8_t *vec)
+{
+    uint16_t e0 = entry(vec, 0);
+    uint32_t n = e0 / 2;
+    uint64_t len = VECTOR_HEADER_SIZE + align4(e0);
+
+    for (uint32_t i = 1; i < n; i++)
+        len += align4(entry(vec, i));
+    return len;
+}
+
+int skip_vector(REDO_VH *vhdr)
+{
+    uint64_t len = vector_length((const uint8_t *)vhdr);
+
+    return len > INT_MAX ? INT_MAX : (int)len;
+}
+
+int measure_vector(const uint8_t *vec, uint32_t left)
+{
+    // header and entry 0 of the length vector must be there to measure at all
+    if (left < VECTOR_HEADER_SIZE + 2)
+        return -1;
+    // length vector runs past the record
+    if (VECTOR_HEADER_SIZE + align4(entry(vec, 0)) > left)
+        return -1;
+    uint64_t len = vector_length(vec);
+    // fields run past the record
+    if (len > left)
+        return -1;
+    return (int)len;
+}
+
+void open_vector(VECTOR *v, const REDO_VH *vhdr)
+{
+    v->base = (const uint8_t *)vhdr;
+    v->nent = entry(v->base, 0) / 2;
+    v->len = (uint32_t)skip_vector((REDO_VH *)vhdr);
+}
+
+static void fill_field(const VECTOR *v, FIELD *f)
+{
+    f->len = entry(v->base, f->k);
+    f->ptr = v->base + f->off;
+}
+
+bool vector_field(const VECTOR *v, uint32_t k, FIELD *f)
+{
+    if (k == 0 || k >= v->nent)
+        return false;
+    f->k = 1;
+    f->off = VECTOR_HEADER_SIZE + align4(entry(v->base, 0));
+    while (f->k < k) {
+        f->off += align4(entry(v->base, f->k));
+        f->k++;
+    }
+    fill_field(v, f);
+    return true;
+}
+
+bool next_field(const VECTOR *v, FIELD *f)
+{
+    if (f->k + 1 >= v->nent)
+        return false;
+    f->off += align4(f->len);
+    f->k++;
+    fill_field(v, f);
+    return true;
+}
