@@ -11,6 +11,8 @@
  */
 #include "quorvil.h"
 
+#include <cerrno>
+
 /* "00" "01" ... "ff": the two digits of every byte value. */
 static const struct hex_pairs {
     char d[512];
@@ -50,8 +52,10 @@ int print_hex(char *buf, const uint8_t *hex, int len, int full_col)
 
 void sql_flush(MINER *mnr)
 {
+    // a failed write is only remembered: main reports it when it closes the CSV
     if (mnr->sql_pos > 0) {
-        fwrite(mnr->sql_buf, 1, mnr->sql_pos, mnr->cfp);
+        if (fwrite(mnr->sql_buf, 1, mnr->sql_pos, mnr->cfp) != mnr->sql_pos && mnr->out_errno == 0)
+            mnr->out_errno = errno ? errno : EIO;
         mnr->sql_pos = 0;
     }
 }

@@ -176,11 +176,11 @@ static int read_header(MINER *mnr)
 /* Closes the CSV and says whether every byte of it reached the file. */
 static int close_output(MINER *mnr)
 {
-    int err = 0;
+    int err = mnr->out_errno;
 
-    if (fflush(mnr->cfp) != 0)
+    if (fflush(mnr->cfp) != 0 && err == 0)
         err = errno;
-    else if (ferror(mnr->cfp))
+    if (ferror(mnr->cfp) && err == 0)
         err = EIO;
     if (fclose(mnr->cfp) != 0 && err == 0)
         err = errno;

@@ -483,6 +483,7 @@ typedef struct __miner {
 
     /* Beyond the run itself: where the output and damage reports stand. */
     uint32_t sql_pos;         /* bytes of CSV text staged in sql_buf */
+    int out_errno;            /* first error met writing the CSV, 0 while none */
     uint64_t log_sz;          /* size of the log file when opened */
     int64_t rec_blk;          /* file block where the record being decoded began */
     uint64_t damaged;         /* damaged places met so far */
