@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Installs the build tree into a scratch prefix and makes the Debian package,
+# then checks that what lands on a user's machine works: the program, its
+# usage text, a real mining run and the manual page.
+#
+# usage: install_test.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+
+fail() {
+    echo "install_test: FAIL: $*" >&2
+    exit 1
+}
+
+[ $# -eq 2 ] || { echo "usage: $0 BUILD_DIR SOURCE_DIR" >&2; exit 2; }
+build=$(cd "$1" && pwd)
+source_dir=$(cd "$2" && pwd)
+log="$source_dir/samples/sample.log"
+header='SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO'
+
+for tool in cmake cpack dpkg-deb man groff; do
+    command -v "$tool" >/dev/null || fail "'$tool' is not installed (needed to check installing and packaging)"
+done
+[ -f "$log" ] || fail "sample log $log is missing"
+[ -x "$build/quorvil" ] || fail "$build/quorvil is not built"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quorvil-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+prefix="$work/prefix"
+
+# --- cmake --install ---------------------------------------------------------
+cmake --install "$build" --prefix "$prefix" >"$work/install.out" 2>&1 ||
+    { cat "$work/install.out" >&2; fail "cmake --install $build failed"; }
+
+bin="$prefix/bin/quorvil"
+page="$prefix/share/man/man1/quorvil.1"
+[ -f "$bin" ] || fail "installed program $bin is missing"
+[ -x "$bin" ] || fail "installed program $bin is not executable"
+[ -f "$page" ] || fail "installed manual page $page is missing"
+cmp -s "$page" "$source_dir/quorvil.1" || fail "installed $page differs from the source quorvil.1"
+
+# -h: usage on standard error, nothing on standard output, status 255.
+set +e
+"$bin" -h >"$work/h.out" 2>"$work/h.err"
+status=$?
+set -e
+[ "$status" -eq 255 ] || fail "'quorvil -h' exited with $status, expected 255"
+[ ! -s "$work/h.out" ] || fail "'quorvil -h' wrote to standard output"
+grep -qxF "usage: $bin [options]" "$work/h.err" ||
+    fail "'quorvil -h' did not print 'usage: $bin [options]' on standard error"
+for opt in -h -start_scn -end_scn -log -out; do
+    grep -q -- "^  $opt " "$work/h.err" || fail "usage text has no line for $opt"
+done
+
+# A real run of the installed program on the sample log, from a scratch
+# directory so that the default output name is used.
+mkdir "$work/run"
+set +e
+(cd "$work/run" && "$bin" -log "$log") >"$work/run.out" 2>"$work/run.err"
+status=$?
+set -e
+[ "$status" -eq 0 ] || { cat "$work/run.err" >&2; fail "installed quorvil on $log exited with $status"; }
+[ "$(tail -n 1 "$work/run.err")" = "quorvil end." ] ||
+    { cat "$work/run.err" >&2; fail "installed quorvil did not end with 'quorvil end.'"; }
+csv="$work/run/log_contents.csv"
+[ -f "$csv" ] || fail "no log_contents.csv written by default"
+[ "$(head -n 1 "$csv")" = "$header" ] || fail "first line of the CSV is '$(head -n 1 "$csv")', expected '$header'"
+[ "$(wc -l <"$csv")" -gt 1 ] || fail "the CSV of $log holds no line after the header"
+
+# The installed program writes exactly what the program in the build tree writes.
+"$build/quorvil" -log "$log" -out "$work/build.csv" 2>/dev/null ||
+    fail "$build/quorvil on $log failed"
+cmp -s "$csv" "$work/build.csv" || fail "installed and built quorvil write different CSV for $log"
+
+# The installed manual page renders, without warnings.
+MANWIDTH=80 MANPAGER=cat man -l "$page" >"$work/man.txt" 2>"$work/man.err" ||
+    { cat "$work/man.err" >&2; fail "man -l $page failed"; }
+[ ! -s "$work/man.err" ] || { cat "$work/man.err" >&2; fail "man -l $page printed warnings"; }
+for section in NAME SYNOPSIS DESCRIPTION OPTIONS OUTPUT "EXIT STATUS" "DAMAGED INPUT" EXAMPLES "SEE ALSO"; do
+    grep -q "^$section\$" "$work/man.txt" || fail "rendered manual page has no $section section"
+done
+grep -qF "$header" "$work/man.txt" || fail "rendered manual page does not show the CSV header line"
+groff -man -Tutf8 -ww -z "$page" 2>"$work/groff.err" || fail "groff failed on $page"
+[ ! -s "$work/groff.err" ] || { cat "$work/groff.err" >&2; fail "groff warns about $page"; }
+
+# --- cpack -G DEB ------------------------------------------------------------
+pkgdir="$work/pkg"
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$pkgdir" >"$work/cpack.out" 2>&1 ||
+    { cat "$work/cpack.out" >&2; fail "cpack -G DEB failed"; }
+shopt -s nullglob
+debs=("$pkgdir"/*.deb)
+shopt -u nullglob
+[ "${#debs[@]}" -eq 1 ] || fail "expected one .deb in $pkgdir, found ${#debs[@]}"
+deb=${debs[0]}
+
+dpkg-deb -c "$deb" >"$work/contents" || fail "dpkg-deb -c $deb failed"
+# the file name is the last field of each line
+awk '{print $NF}' "$work/contents" >"$work/paths"
+grep -qx './usr/bin/quorvil' "$work/paths" || { cat "$work/contents" >&2; fail "package holds no ./usr/bin/quorvil"; }
+grep -qE '^\./usr/share/man/man1/quorvil\.1(\.gz)?$' "$work/paths" ||
+    { cat "$work/contents" >&2; fail "package holds no ./usr/share/man/man1/quorvil.1 (or .gz)"; }
+awk '$NF == "./usr/bin/quorvil" && $1 == "-rwxr-xr-x" { found = 1 } END { exit !found }' "$work/contents" ||
+    fail "./usr/bin/quorvil in the package is not mode 755"
+
+dpkg-deb -I "$deb" >"$work/info" || fail "dpkg-deb -I $deb failed"
+grep -qE '^ *Package: quorvil$' "$work/info" || { cat "$work/info" >&2; fail "package control has no 'Package: quorvil'"; }
+grep -qE '^ *Section: utils$' "$work/info" || { cat "$work/info" >&2; fail "package control has no 'Section: utils'"; }
+grep -qE '^ *Maintainer: The quorvil developers <dev@quorvil\.invalid>$' "$work/info" ||
+    { cat "$work/info" >&2; fail "package control has the wrong Maintainer"; }
+grep -qE '^ *Depends: libc6, libstdc\+\+6$' "$work/info" ||
+    { cat "$work/info" >&2; fail "package control should depend on libc6 and libstdc++6 only"; }
+
+# What the package unpacks to runs.
+dpkg-deb -x "$deb" "$work/root" || fail "dpkg-deb -x $deb failed"
+set +e
+"$work/root/usr/bin/quorvil" -h >/dev/null 2>"$work/deb-h.err"
+status=$?
+set -e
+[ "$status" -eq 255 ] || fail "quorvil from the package answers -h with status $status, expected 255"
+grep -q '^usage: ' "$work/deb-h.err" || fail "quorvil from the package prints no usage text for -h"
+
+echo "install_test: ok ($(basename "$deb"))"

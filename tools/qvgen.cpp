@@ -1,0 +1,624 @@
+/*
+ * qvgen.cpp - writes redo log files for trying and timing quorvil.
+ *
+ *   qvgen --sample OUT.log                    the small sample kept in samples/
+ *   qvgen --bench SIZE_MB OUT.log [--seed N]  a log of about SIZE_MB MiB
+ *
+ * The sample is laid out by LogBuilder.  The benchmark log is written as it
+ * is generated: each record is encoded on its own and placed into blocks by
+ * BlockStream below, which follows the builder's placement rule, so memory
+ * stays flat whatever the size.  Both are deterministic: the same arguments
+ * give the same bytes.
+ */
+#include "log_builder.h"
+
+#include "quorvil.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+
+using namespace qvtest;
+
+namespace {
+
+constexpr uint32_t kBlockSize = 512;
+
+// ---- values as a database stores them ------------------------------------------
+
+// xorshift64*: small, fast and the same everywhere.
+struct Rng {
+    uint64_t s;
+    explicit Rng(uint64_t seed)
+    {
+        // splitmix64 of the seed, so seeds 0, 1, 2 start far apart
+        uint64_t z = seed + 0x9e3779b97f4a7c15ULL;
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+        s = (z ^ (z >> 31)) | 1;
+    }
+    uint64_t next()
+    {
+        s ^= s >> 12;
+        s ^= s << 25;
+        s ^= s >> 27;
+        return s * 0x2545f4914f6cdd1dULL;
+    }
+    uint32_t below(uint32_t n) { return uint32_t((next() >> 32) % n); }
+    int range(int lo, int hi) { return lo + int(below(uint32_t(hi - lo + 1))); }
+    bool percent(uint32_t p) { return below(100) < p; }
+};
+
+// NUMBER of a non-negative integer: exponent byte, then base-100 digits + 1,
+// trailing zero digits dropped (1 -> c1 02, 1020 -> c2 0b 15, 0 -> 80).
+Bytes ora_number(uint64_t n)
+{
+    if (n == 0)
+        return {0x80};
+    uint8_t d[12];
+    int nd = 0;
+    for (; n > 0; n /= 100)
+        d[nd++] = uint8_t(n % 100);
+    Bytes b{uint8_t(0xc0 + nd)};
+    int last = 0;  // least significant non-zero digit
+    while (d[last] == 0)
+        last++;
+    for (int i = nd - 1; i >= last; i--)
+        b.push_back(uint8_t(d[i] + 1));
+    return b;
+}
+
+// DATE: century+100, year+100, month, day, hour+1, minute+1, second+1.
+Bytes ora_date(int y, int mo, int d, int h, int mi, int s)
+{
+    return {uint8_t(y / 100 + 100), uint8_t(y % 100 + 100), uint8_t(mo), uint8_t(d),
+            uint8_t(h + 1), uint8_t(mi + 1), uint8_t(s + 1)};
+}
+
+enum ColType : uint8_t { NUM, TEXT, DATE, STAMP, FLAG };
+
+const char* const kWords[] = {"north", "order", "Berlin", "paid", "open", "ACME", "item", "Lyon",
+                              "steel", "blue", "invoice", "Oslo", "ready", "Smith", "unit", "box"};
+const char* const kAccented[] = {"\xc3\xa9", "\xc3\xbc", "\xc3\xb8", "\xc3\xb1", "\xe2\x82\xac"};
+
+Bytes text_value(Rng& r, size_t max_len)
+{
+    Bytes b;
+    size_t want = size_t(r.range(1, int(max_len)));
+    while (b.size() < want) {
+        if (!b.empty())
+            b.push_back(' ');
+        const char* w = r.percent(8) ? kAccented[r.below(5)] : kWords[r.below(16)];
+        b.insert(b.end(), w, w + std::strlen(w));
+    }
+    // cut back to the length wanted, never inside a multi-byte character
+    size_t n = std::min(want, b.size());
+    while (n > 0 && n < b.size() && (b[n] & 0xc0) == 0x80)
+        n--;
+    if (n == 0)
+        return {'x'};
+    b.resize(n);
+    return b;
+}
+
+Bytes random_value(Rng& r, ColType t)
+{
+    switch (t) {
+    case NUM: {
+        static const uint64_t pow10[] = {10, 100, 1000, 100000, 10000000, 1000000000ULL, 1000000000000ULL};
+        return ora_number(r.next() % pow10[r.below(7)]);
+    }
+    case TEXT:
+        return text_value(r, 40);
+    case DATE:
+        return ora_date(r.range(1998, 2025), r.range(1, 12), r.range(1, 28), r.range(0, 23),
+                        r.range(0, 59), r.range(0, 59));
+    case STAMP: {
+        Bytes b = ora_date(r.range(2015, 2025), r.range(1, 12), r.range(1, 28), r.range(0, 23),
+                           r.range(0, 59), r.range(0, 59));
+        uint32_t ns = r.below(1000000000);
+        for (int i = 3; i >= 0; i--)
+            b.push_back(uint8_t(ns >> (8 * i)));  // fractional seconds, big-endian
+        return b;
+    }
+    case FLAG:
+        return {uint8_t(r.percent(70) ? 'Y' : 'N')};
+    }
+    return {};
+}
+
+// ---- the sample ----------------------------------------------------------------------
+
+Bytes date_2024_03_15() { return ora_date(2024, 3, 15, 10, 30, 0); }
+
+int write_sample(const std::string& path)
+{
+    LogOptions o;
+    o.first_scn = 2451700;
+    LogBuilder b(o);
+
+    const Xid t1{3, 17, 245}, t2{5, 3, 1107}, t3{7, 30, 88}, t4{2, 9, 4410};
+    const uint32_t emp = 73501, lines = 73502, lines_d = 73510, idx = 73503, notes = 73520;
+
+    // Space management and undo header changes: stepped over.
+    b.add(2451700, {v_other(13, 5, {hex("0000 0001 0040 0a1b"), hex("02 00 00 00 10 00 00 00")}),
+                    v_other(5, 11, {hex("0b00 1100 f500 0000 2a01 0000 0100 0000")})});
+
+    // T1 starts and inserts one row: a NULL and a multi-byte name.  The index
+    // entry it needs follows in the same record, with an undo of layer 10
+    // that must not take the place of the table row's undo.
+    b.add(2451701, {v_begin(t1), v_undo_insert(t1, emp, emp),
+                    v_insert({ora_number(1020), str("Zo\xc3\xab M\xc3\xbcller"), std::nullopt,
+                              date_2024_03_15(), ora_number(5)}),
+                    v_undo_other_layer(t1, idx, 10),
+                    v_other(10, 2, {hex("0000 0000"), hex("01 00 02 00 c2 0b 15 00"), hex("c2 0b 15")})});
+
+    // Three rows in one multi-row insert, of 3, 2 and 4 columns, one NULL.
+    b.add(2451702, {v_undo_insert(t1, lines, lines_d),
+                    v_qmi({{{ora_number(1), str("ALPHA"), std::nullopt}},
+                           {{ora_number(2), str("BETA")}},
+                           {{ora_number(3), str("GAMMA"), ora_number(250), date_2024_03_15()}}})});
+
+    // Update of the name and the NULL column, with the key as supplemental column.
+    b.add(2451705, {v_undo_update(t1, emp, emp, {1, 2}, {str("Zo\xc3\xab M\xc3\xbcller"), std::nullopt},
+                                  Supp{{1}, {ora_number(1020)}}),
+                    v_update({1, 2}, {str("Zo\xc3\xab M\xc3\xbcller-Berg"), ora_number(250)})});
+
+    // Delete of the second row of the multi-row insert, then a lock and a
+    // block cleanout: stepped over.
+    b.add(2451706, {v_undo_delete(t1, lines, lines_d, {ora_number(2), str("BETA")}), v_delete()});
+    b.add(2451707, {v_other(5, 6, {hex("0300 1100 f500 0000"), hex("0000 0000")}),
+                    v_other(11, 4, {hex("0000 0000"), kdo_head(4)}),
+                    v_other(13, 6, {hex("0000 0001 0040 0a1b")})});
+    b.add(2451708, {v_commit(t1)});
+
+    // DDL: a quoted identifier, then a rename to a name holding a comma.
+    b.add(2451710, {v_begin(t2), v_ddl(t2, notes,
+                                        "create table \"HR\".\"Order Notes\" (\"Line No\" number, note varchar2(40))",
+                                        "Order Notes")});
+    b.add(2451711, {v_ddl(t2, notes, "alter table \"HR\".\"Order Notes\" rename to \"Notes, 2024\"",
+                          "Notes, 2024")});
+    b.add(2451711, {v_commit(t2)});
+
+    // T3 inserts a row and rolls back.
+    b.add(2451712, {v_begin(t3), v_undo_insert(t3, notes, notes), v_insert({ora_number(1), str("first draft")})});
+    b.add(2451713, {v_commit(t3, KTUCM_ROLLBACK)});
+
+    // T4: a wide row whose record runs over into the next block.
+    b.add(2451714, {v_begin(t4), v_undo_insert(t4, emp, emp),
+                    v_insert({ora_number(1021), str("Ana Sousa"), str("Rua Augusta 112, 3. Esq., 1100-053 Lisboa"),
+                              str("ana.sousa@example.org"), str("+351 21 123 4567"), date_2024_03_15(),
+                              ora_number(4250), ora_number(12), str("Y"), std::nullopt,
+                              str("Senior buyer, south region; travels Mondays and Thursdays"),
+                              ora_number(73501),
+                              str("Avenida da Liberdade 245, 4. andar, sala 12, 1250-143 Lisboa"),
+                              str("Invoices to accounts payable; quote PO-2024-00731 on every order"),
+                              ora_number(1100), ora_date(2023, 11, 2, 8, 15, 42)})});
+    b.add(2451716, {v_commit(t4)});
+
+    b.write(path);
+    return 0;
+}
+
+// ---- the benchmark log ------------------------------------------------------------------
+
+// Lays records into 512-byte blocks the way LogBuilder does and writes the
+// blocks out in large pieces as they fill.  Blocks 0 and 1 come from
+// LogBuilder itself, written last, once the block count is known.
+class BlockStream {
+public:
+    BlockStream(const std::string& path, const LogOptions& o) : path_(path), o_(o)
+    {
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd_ < 0)
+            throw std::runtime_error("open " + path + ": " + std::strerror(errno));
+        buf_.resize(size_t(kBufBlocks) * o_.blk_sz);
+        first_block_ = LogBuilder(o_).first_record_block();
+        cur_block_ = first_block_;
+        buf_first_ = first_block_;
+    }
+    ~BlockStream()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+    // Bytes of the file so far, whole blocks counted.
+    uint64_t size() const { return o_.blk0_sz + uint64_t(o_.blk_sz) * (cur_block_ - 1); }
+
+    void add_record(const Bytes& rec)
+    {
+        const uint32_t bsz = o_.blk_sz;
+        open_block();
+        if (!cur_has_first_) {
+            uint8_t* b = block(cur_block_);
+            const uint16_t rb = uint16_t(cur_off_ & 0x7FFF);
+            b[offsetof(REDO_BH, rba_byte)] = uint8_t(rb);
+            b[offsetof(REDO_BH, rba_byte) + 1] = uint8_t(rb >> 8);
+            cur_has_first_ = true;
+        }
+        const uint8_t* src = rec.data();
+        size_t rem = rec.size();
+        uint32_t off = cur_off_;
+        while (off + rem > bsz) {
+            const size_t n = bsz - off;
+            std::memcpy(block(cur_block_) + off, src, n);
+            src += n;
+            rem -= n;
+            cur_block_++;
+            cur_open_ = false;
+            open_block();
+            off = BLOCK_HEADER_SIZE;
+        }
+        std::memcpy(block(cur_block_) + off, src, rem);
+        const uint32_t end = off + uint32_t(rem);
+        if (bsz - end < RECORD_HEADER_SIZE)
+            finish_block();
+        else
+            cur_off_ = end;
+    }
+
+    // Writes the blocks still held, then blocks 0 and 1 with the final count.
+    void close()
+    {
+        if (cur_open_)
+            cur_block_++;
+        flush(cur_block_);
+        LogBuilder head(o_);
+        Bytes h = head.image();  // blocks 0 and 1 of a log with no records
+        const uint32_t nblocks = cur_block_;
+        set_u32(h, offsetof(REDO_BLOCK0, fsz), nblocks);
+        set_u32(h, o_.blk0_sz + offsetof(REDO_BLOCK1, fsz), nblocks);
+        pwrite_all(h.data(), h.size(), 0);
+        if (::close(fd_) != 0)
+            throw std::runtime_error("close " + path_ + ": " + std::strerror(errno));
+        fd_ = -1;
+    }
+
+private:
+    static constexpr uint32_t kBufBlocks = 16384;  // 8 MiB of 512-byte blocks
+
+    uint8_t* block(uint64_t n) { return buf_.data() + (n - buf_first_) * o_.blk_sz; }
+
+    void open_block()
+    {
+        if (cur_open_)
+            return;
+        if (cur_block_ - buf_first_ == kBufBlocks)
+            flush(cur_block_);
+        uint8_t* b = block(cur_block_);
+        std::memset(b, 0, o_.blk_sz);
+        REDO_BH bh{};
+        std::memcpy(bh.magic, o_.block_magic.data(), 4);
+        bh.rba_blk = uint32_t(cur_block_);
+        bh.rba_sqn = o_.sequence;
+        std::memcpy(b, &bh, sizeof bh);
+        cur_open_ = true;
+        cur_has_first_ = false;
+    }
+
+    void finish_block()
+    {
+        if (cur_open_) {
+            cur_block_++;
+            cur_open_ = false;
+        }
+        cur_off_ = BLOCK_HEADER_SIZE;
+    }
+
+    // Writes the buffered blocks before block `upto`; they are final.
+    void flush(uint64_t upto)
+    {
+        const uint64_t off = o_.blk0_sz + uint64_t(o_.blk_sz) * (buf_first_ - 1);
+        pwrite_all(buf_.data(), size_t(upto - buf_first_) * o_.blk_sz, off);
+        buf_first_ = upto;
+    }
+
+    void pwrite_all(const uint8_t* p, size_t n, uint64_t off)
+    {
+        while (n > 0) {
+            ssize_t w = ::pwrite(fd_, p, n, off_t(off));
+            if (w < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw std::runtime_error("write " + path_ + ": " + std::strerror(errno));
+            }
+            p += w;
+            n -= size_t(w);
+            off += uint64_t(w);
+        }
+    }
+
+    std::string path_;
+    LogOptions o_;
+    int fd_ = -1;
+    Bytes buf_;
+    uint64_t first_block_;
+    uint64_t buf_first_;  // file block held at the start of buf_
+    uint64_t cur_block_;
+    uint32_t cur_off_ = BLOCK_HEADER_SIZE;
+    bool cur_open_ = false;
+    bool cur_has_first_ = false;
+};
+
+struct Table {
+    uint32_t objn, objd;
+    std::vector<ColType> types;  // column 1 is the key: a NUMBER, never NULL
+};
+
+struct Txn {
+    Xid xid;
+    int ops_left;
+    bool started = false;
+};
+
+class BenchGen {
+public:
+    BenchGen(uint64_t seed, uint64_t first_scn) : r_(seed), scn_(first_scn)
+    {
+        for (int i = 0; i < 40; i++) {
+            Table t;
+            t.objn = 74000 + uint32_t(i) * 7;
+            t.objd = r_.percent(80) ? t.objn : t.objn + 3;  // some were truncated once
+            const int cc = r_.range(5, 30);
+            t.types.push_back(NUM);
+            static const ColType mix[] = {NUM, NUM, TEXT, TEXT, TEXT, DATE, STAMP, FLAG};
+            for (int c = 1; c < cc; c++)
+                t.types.push_back(mix[r_.below(8)]);
+            tables_.push_back(std::move(t));
+        }
+    }
+
+    // The vectors of the next record.
+    std::vector<Vector> next(uint64_t& scn)
+    {
+        scn_ += r_.below(4);  // several records often share an SCN
+        scn = scn_;
+        std::vector<Vector> v;
+        if (r_.percent(50)) {
+            stepped_over(v);
+            return v;
+        }
+        if (txns_.size() < 6 && (txns_.empty() || r_.percent(15)))
+            begin_txn();
+        const size_t ti = r_.below(uint32_t(txns_.size()));
+        Txn& t = txns_[ti];
+        if (t.ops_left == 0) {
+            v.push_back(v_commit(t.xid, r_.percent(4) ? KTUCM_ROLLBACK : 0));
+            txns_.erase(txns_.begin() + long(ti));
+            return v;
+        }
+        t.ops_left--;
+        if (!t.started) {
+            v.push_back(v_begin(t.xid));
+            t.started = true;
+        }
+        const Table& tb = tables_[r_.below(uint32_t(tables_.size()))];
+        const uint32_t k = r_.below(1000);
+        if (k < 480)
+            insert(v, t.xid, tb);
+        else if (k < 790)
+            update(v, t.xid, tb);
+        else if (k < 970)
+            remove(v, t.xid, tb);
+        else if (k < 995)
+            multi_insert(v, t.xid, tb);
+        else
+            ddl(v, t.xid, tb);
+        return v;
+    }
+
+private:
+    Col value(ColType t, bool key = false)
+    {
+        if (!key && r_.percent(12))
+            return std::nullopt;
+        return random_value(r_, t);
+    }
+
+    std::vector<Col> row(const Table& tb)
+    {
+        std::vector<Col> cols;
+        cols.reserve(tb.types.size());
+        for (size_t c = 0; c < tb.types.size(); c++)
+            cols.push_back(value(tb.types[c], c == 0));
+        return cols;
+    }
+
+    Bytes filler(uint32_t lo, uint32_t hi)
+    {
+        Bytes b(r_.range(int(lo), int(hi)));
+        for (auto& x : b)
+            x = uint8_t(r_.next() >> 56);
+        return b;
+    }
+
+    // Index, block and undo header changes that quorvil passes over.
+    void stepped_over(std::vector<Vector>& v)
+    {
+        const int n = r_.range(1, 3);
+        for (int i = 0; i < n; i++) {
+            switch (r_.below(6)) {
+            case 0:  // index leaf: insert / delete of a key
+                v.push_back(v_other(10, r_.percent(60) ? 2 : 4,
+                                    {filler(4, 4), filler(24, 40), filler(20, 32), filler(3, 30)}));
+                break;
+            case 1:  // space management
+                v.push_back(v_other(13, uint8_t(r_.range(5, 28)), {filler(8, 24), filler(8, 40)}));
+                break;
+            case 2:  // block clean-out / extent map
+                v.push_back(v_other(14, uint8_t(r_.range(1, 8)), {filler(16, 64)}));
+                break;
+            case 3:  // undo header change
+                v.push_back(v_other(5, 6, {filler(8, 8), filler(4, 4)}));
+                break;
+            case 4:
+                v.push_back(v_other(5, 11, {filler(16, 16), filler(12, 28)}));
+                break;
+            default: {  // an index block image, now and then a large one
+                const bool large = r_.percent(20);
+                v.push_back(v_other(10, 8, {filler(4, 4), filler(24, 40), large ? filler(400, 900) : filler(40, 160)}));
+                break;
+            }
+            }
+        }
+    }
+
+    void begin_txn()
+    {
+        Txn t;
+        t.xid.usn = uint16_t(r_.range(1, 10));
+        t.xid.slt = uint16_t(r_.range(0, 47));
+        t.xid.sqn = next_sqn_ += r_.below(50) + 1;
+        t.ops_left = r_.range(1, 12);
+        txns_.push_back(t);
+    }
+
+    void insert(std::vector<Vector>& v, Xid x, const Table& tb)
+    {
+        v.push_back(v_undo_insert(x, tb.objn, tb.objd));
+        v.push_back(v_insert(row(tb)));
+    }
+
+    void update(std::vector<Vector>& v, Xid x, const Table& tb)
+    {
+        const int cc = int(tb.types.size());
+        const int n = std::min(r_.range(1, 5), cc - 1);
+        std::vector<uint16_t> nums;
+        while (int(nums.size()) < n) {
+            uint16_t c = uint16_t(r_.range(1, cc - 1));  // stored numbers; the key (0) stays
+            if (std::find(nums.begin(), nums.end(), c) == nums.end())
+                nums.push_back(c);
+        }
+        std::sort(nums.begin(), nums.end());
+        std::vector<Col> old_vals, new_vals;
+        for (uint16_t c : nums) {
+            old_vals.push_back(value(tb.types[c]));
+            new_vals.push_back(value(tb.types[c]));
+        }
+        Supp s;
+        s.cols.push_back(1);  // the key, numbered as supplemental data numbers it
+        s.vals.push_back(random_value(r_, NUM));
+        const int more = r_.range(0, 2);
+        for (int i = 0; i < more; i++) {
+            uint16_t c = uint16_t(r_.range(2, cc));
+            s.cols.push_back(c);
+            s.vals.push_back(value(tb.types[c - 1]));
+        }
+        v.push_back(v_undo_update(x, tb.objn, tb.objd, nums, old_vals, s));
+        v.push_back(v_update(nums, new_vals));
+    }
+
+    void remove(std::vector<Vector>& v, Xid x, const Table& tb)
+    {
+        v.push_back(v_undo_delete(x, tb.objn, tb.objd, row(tb)));
+        v.push_back(v_delete());
+    }
+
+    void multi_insert(std::vector<Vector>& v, Xid x, const Table& tb)
+    {
+        const int nrow = r_.range(10, 200);
+        std::vector<QmiRow> rows;
+        size_t bytes = 0;
+        for (int i = 0; i < nrow; i++) {
+            QmiRow q;
+            q.cols = row(tb);
+            while (q.cols.size() > 1 && !q.cols.back())
+                q.cols.pop_back();  // trailing NULLs are not stored
+            size_t sz = 3;
+            for (const Col& c : q.cols)
+                sz += c ? 1 + c->size() : 1;
+            if (bytes + sz > 60000)  // the stored rows are one field
+                break;
+            bytes += sz;
+            rows.push_back(std::move(q));
+        }
+        v.push_back(v_undo_insert(x, tb.objn, tb.objd));
+        v.push_back(v_qmi(rows));
+    }
+
+    void ddl(std::vector<Vector>& v, Xid x, const Table& tb)
+    {
+        char stmt[160], name[32];
+        const uint32_t n = r_.below(4);
+        std::snprintf(name, sizeof name, "T%u", tb.objn);
+        if (n == 0)
+            std::snprintf(stmt, sizeof stmt, "alter table \"APP\".\"%s\" add (\"C%u\" varchar2(40))", name,
+                          r_.below(100));
+        else if (n == 1)
+            std::snprintf(stmt, sizeof stmt, "create index \"APP\".\"IX_%s\" on \"APP\".\"%s\" (\"ID\")", name, name);
+        else if (n == 2)
+            std::snprintf(stmt, sizeof stmt, "truncate table \"APP\".\"%s\"", name);
+        else
+            std::snprintf(stmt, sizeof stmt, "comment on table \"APP\".\"%s\" is 'nightly load, batch %u'", name,
+                          r_.below(1000));
+        v.push_back(v_ddl(x, tb.objn, stmt, name));
+    }
+
+    Rng r_;
+    uint64_t scn_;
+    uint32_t next_sqn_ = 1000;
+    std::vector<Table> tables_;
+    std::vector<Txn> txns_;
+};
+
+int write_bench(uint64_t size_mb, const std::string& path, uint64_t seed)
+{
+    LogOptions o;
+    o.first_scn = 31000000;
+    BlockStream out(path, o);
+    BenchGen gen(seed, o.first_scn);
+    const uint64_t target = size_mb * 1024 * 1024;
+    while (out.size() < target) {
+        uint64_t scn;
+        std::vector<Vector> v = gen.next(scn);
+        out.add_record(encode_record(scn, v));
+    }
+    out.close();
+    return 0;
+}
+
+int print_usage(const char* prg)
+{
+    std::fprintf(stderr,
+                 "usage: %s --sample OUT.log\n"
+                 "       %s --bench SIZE_MB OUT.log [--seed N]\n",
+                 prg, prg);
+    return 2;
+}
+
+bool parse_u64(const char* s, uint64_t& v)
+{
+    char* end;
+    errno = 0;
+    v = std::strtoull(s, &end, 10);
+    return *s >= '0' && *s <= '9' && *end == '\0' && errno == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        if (argc == 3 && std::strcmp(argv[1], "--sample") == 0)
+            return write_sample(argv[2]);
+        if ((argc == 4 || argc == 6) && std::strcmp(argv[1], "--bench") == 0) {
+            uint64_t size_mb, seed = 1;
+            if (!parse_u64(argv[2], size_mb) || size_mb == 0)
+                return print_usage(argv[0]);
+            if (argc == 6 && (std::strcmp(argv[4], "--seed") != 0 || !parse_u64(argv[5], seed)))
+                return print_usage(argv[0]);
+            return write_bench(size_mb, argv[3], seed);
+        }
+        return print_usage(argv[0]);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qvgen: %s\n", e.what());
+        return 1;
+    }
+}
