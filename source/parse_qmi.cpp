@@ -102,6 +102,14 @@ int parse_qmi(MINER *mnr, REDO_VH *vhdr, uint64_t scn)
         return -1;
     }
 
+    /*
+     * Every row line starts with the same prefix and statement head: write
+     * it once, keep a copy, and copy it for the rows after.  Room is made
+     * first so that no flush splits the text being copied.
+     */
+    char prefix[256];
+    uint32_t prefix_len = 0;
+
     for (unsigned r = 0; r < qmi.nrow; r++) {
         const uint8_t *row;
         uint32_t avail;
@@ -118,9 +126,20 @@ int parse_qmi(MINER *mnr, REDO_VH *vhdr, uint64_t scn)
         if (measure_row(row, avail, cc) < 0) {
             note_damage(mnr, "11.11 vector: columns of row %u run past the rows field; row left out", r + 1);
         } else {
-            write_row_prefix(mnr, scn, &u, "INSERT", true);
-            sql_char(mnr, '"');
-            write_insert_head(mnr, u.bu.objn, cc);
+            if (prefix_len == 0) {
+                uint32_t mark;
+
+                sql_reserve(mnr, sizeof prefix);
+                mark = mnr->sql_pos;
+                write_row_prefix(mnr, scn, &u, "INSERT", true);
+                SQL_LIT(mnr, "\"insert into ");
+                write_table(mnr, u.bu.objn);
+                prefix_len = mnr->sql_pos - mark;
+                memcpy(prefix, mnr->sql_buf + mark, prefix_len);
+            } else {
+                sql_put(mnr, prefix, prefix_len);
+            }
+            write_column_list(mnr, cc);
             write_row_values(mnr, row, cc);
             SQL_LIT(mnr, ");\"\n");
         }

@@ -12,6 +12,9 @@
 #include "quorvil.h"
 
 #include <cerrno>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 /* "00" "01" ... "ff": the two digits of every byte value. */
 static const struct hex_pairs {
@@ -26,6 +29,61 @@ static const struct hex_pairs {
     }
 } pairs;
 
+#ifdef __SSE2__
+/* Hex digits of n bytes (8 or 16) at once: split the nibbles, interleave
+ * them high first, and add '0', or 'a' - 10 where a nibble is above 9. */
+static inline __m128i nibbles_to_digits(__m128i n)
+{
+    __m128i over9 = _mm_cmpgt_epi8(n, _mm_set1_epi8(9));
+    return _mm_add_epi8(_mm_add_epi8(n, _mm_set1_epi8('0')), _mm_and_si128(over9, _mm_set1_epi8('a' - '0' - 10)));
+}
+
+static inline void hex16(char *out, const uint8_t *in)
+{
+    __m128i x = _mm_loadu_si128((const __m128i *)in);
+    __m128i mask = _mm_set1_epi8(0x0f);
+    __m128i hi = _mm_and_si128(_mm_srli_epi16(x, 4), mask);
+    __m128i lo = _mm_and_si128(x, mask);
+
+    _mm_storeu_si128((__m128i *)out, nibbles_to_digits(_mm_unpacklo_epi8(hi, lo)));
+    _mm_storeu_si128((__m128i *)(out + 16), nibbles_to_digits(_mm_unpackhi_epi8(hi, lo)));
+}
+
+static inline void hex8(char *out, const uint8_t *in)
+{
+    __m128i x = _mm_loadl_epi64((const __m128i *)in);
+    __m128i mask = _mm_set1_epi8(0x0f);
+    __m128i hi = _mm_and_si128(_mm_srli_epi16(x, 4), mask);
+    __m128i lo = _mm_and_si128(x, mask);
+
+    _mm_storeu_si128((__m128i *)out, nibbles_to_digits(_mm_unpacklo_epi8(hi, lo)));
+}
+#endif
+
+/* Two lower-case hex digits for each of len bytes; returns the end. */
+static inline char *hex_digits(char *p, const uint8_t *in, int len)
+{
+    int i = 0;
+
+#ifdef __SSE2__
+    if (len >= 8) {
+        for (; len - i >= 16; i += 16)
+            hex16(p + 2 * i, in + i);
+        if (len - i >= 8) {
+            hex8(p + 2 * i, in + i);
+            i += 8;
+        }
+        // the last few bytes: one more group of 8 that overlaps the ones done
+        if (i < len)
+            hex8(p + 2 * (len - 8), in + len - 8);
+        return p + 2 * len;
+    }
+#endif
+    for (; i < len; i++, p += 2)
+        memcpy(p, &pairs.d[2 * in[i]], 2);
+    return p;
+}
+
 int print_hex(char *buf, const uint8_t *hex, int len, int full_col)
 {
     char *p = buf;
@@ -36,10 +94,8 @@ int print_hex(char *buf, const uint8_t *hex, int len, int full_col)
     } else {
         *p++ = '\'';
     }
-    for (int i = 0; i < len; i++) {
-        memcpy(p, &pairs.d[2 * hex[i]], 2);
-        p += 2;
-    }
+    if (len > 0)
+        p = hex_digits(p, hex, len);
     if (full_col) {
         memcpy(p, "')", 2);
         p += 2;
@@ -60,14 +116,8 @@ void sql_flush(MINER *mnr)
     }
 }
 
-/* Makes room for need bytes at the write position; need <= sqlb_sz. */
-void sql_reserve(MINER *mnr, uint32_t need)
-{
-    if (mnr->sql_pos + need > (uint32_t)mnr->sqlb_sz)
-        sql_flush(mnr);
-}
-
-void sql_put(MINER *mnr, const char *s, uint32_t n)
+/* The slow path of sql_put: text longer than the room left is written in pieces. */
+void sql_put_slow(MINER *mnr, const char *s, uint32_t n)
 {
     while (n > 0) {
         uint32_t room = (uint32_t)mnr->sqlb_sz - mnr->sql_pos;
@@ -89,21 +139,34 @@ void sql_str(MINER *mnr, const char *s)
     sql_put(mnr, s, (uint32_t)strlen(s));
 }
 
-void sql_char(MINER *mnr, char c)
-{
-    sql_reserve(mnr, 1);
-    mnr->sql_buf[mnr->sql_pos++] = (uint8_t)c;
-}
+/* "00" "01" ... "99": two decimal digits at a time. */
+static const struct decimal_pairs {
+    char d[200];
+    constexpr decimal_pairs() : d()
+    {
+        for (int i = 0; i < 100; i++) {
+            d[2 * i] = (char)('0' + i / 10);
+            d[2 * i + 1] = (char)('0' + i % 10);
+        }
+    }
+} decimals;
 
 void sql_u64(MINER *mnr, uint64_t v)
 {
     char tmp[20];
     int i = sizeof tmp;
 
-    do {
-        tmp[--i] = (char)('0' + v % 10);
-        v /= 10;
-    } while (v);
+    while (v >= 100) {
+        i -= 2;
+        memcpy(tmp + i, &decimals.d[2 * (v % 100)], 2);
+        v /= 100;
+    }
+    if (v >= 10) {
+        i -= 2;
+        memcpy(tmp + i, &decimals.d[2 * v], 2);
+    } else {
+        tmp[--i] = (char)('0' + v);
+    }
     sql_put(mnr, tmp + i, (uint32_t)(sizeof tmp - i));
 }
 
@@ -223,12 +286,18 @@ static struct column_names {
     }
 } names;
 
+/* " (<columns>) values (" of an insert of cc columns */
+void write_column_list(MINER *mnr, unsigned cc)
+{
+    SQL_LIT(mnr, " (");
+    sql_put(mnr, names.text, names.end[cc]);
+    SQL_LIT(mnr, ") values (");
+}
+
 /* "insert into ""UNKNOWN"".""OBJ# n"" (<columns>) values (" */
 void write_insert_head(MINER *mnr, uint32_t objn, unsigned cc)
 {
     SQL_LIT(mnr, "insert into ");
     write_table(mnr, objn);
-    SQL_LIT(mnr, " (");
-    sql_put(mnr, names.text, names.end[cc]);
-    SQL_LIT(mnr, ") values (");
+    write_column_list(mnr, cc);
 }

@@ -538,7 +538,18 @@ int skip_vector(REDO_VH *vhdr);
 int measure_vector(const uint8_t *vec, uint32_t left);
 void open_vector(VECTOR *v, const REDO_VH *vhdr);
 bool vector_field(const VECTOR *v, uint32_t k, FIELD *f);
-bool next_field(const VECTOR *v, FIELD *f);
+
+/* Steps from field f->k to the next one; false past the last field. */
+static inline bool next_field(const VECTOR *v, FIELD *f)
+{
+    if (f->k + 1 >= v->nent)
+        return false;
+    f->off += align4(f->len);
+    f->k++;
+    f->len = read_u16(v->base + VECTOR_HEADER_SIZE + 2 * f->k);
+    f->ptr = v->base + f->off;
+    return true;
+}
 
 /* the change vector handlers */
 int begin_transaction(MINER *mnr, REDO_VH *vhdr, uint64_t scn);
@@ -561,10 +572,8 @@ bool current_undo(MINER *mnr, UNDO_INFO *u);
 
 /* print_hex.cpp: the CSV text, staged in sql_buf and written in large pieces */
 int print_hex(char *buf, const uint8_t *hex, int len, int full_col);
-void sql_reserve(MINER *mnr, uint32_t need);
-void sql_put(MINER *mnr, const char *s, uint32_t n);
+void sql_put_slow(MINER *mnr, const char *s, uint32_t n);
 void sql_str(MINER *mnr, const char *s);
-void sql_char(MINER *mnr, char c);
 void sql_u64(MINER *mnr, uint64_t v);
 void sql_i64(MINER *mnr, int64_t v);
 void sql_hex(MINER *mnr, const uint8_t *p, uint32_t len);
@@ -574,8 +583,32 @@ void write_row_prefix(MINER *mnr, uint64_t scn, const UNDO_INFO *u, const char *
 void write_table(MINER *mnr, uint32_t objn);
 void write_column(MINER *mnr, int64_t n);
 void write_insert_head(MINER *mnr, uint32_t objn, unsigned cc);
+void write_column_list(MINER *mnr, unsigned cc);
 void write_transaction_line(MINER *mnr, uint64_t scn, uint16_t cls, uint16_t slt, uint32_t sqn,
                             const char *op, const char *stmt);
+
+/* Makes room for need bytes at the write position; need <= sqlb_sz. */
+static inline void sql_reserve(MINER *mnr, uint32_t need)
+{
+    if (need > (uint32_t)mnr->sqlb_sz - mnr->sql_pos)
+        sql_flush(mnr);
+}
+
+static inline void sql_put(MINER *mnr, const char *s, uint32_t n)
+{
+    if (n <= (uint32_t)mnr->sqlb_sz - mnr->sql_pos) {
+        memcpy(mnr->sql_buf + mnr->sql_pos, s, n);
+        mnr->sql_pos += n;
+    } else {
+        sql_put_slow(mnr, s, n);
+    }
+}
+
+static inline void sql_char(MINER *mnr, char c)
+{
+    sql_reserve(mnr, 1);
+    mnr->sql_buf[mnr->sql_pos++] = (uint8_t)c;
+}
 
 /* Appends a string literal without measuring it at run time. */
 #define SQL_LIT(mnr, lit) sql_put((mnr), (lit), (uint32_t)(sizeof(lit) - 1))

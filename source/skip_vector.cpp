@@ -78,13 +78,3 @@ bool vector_field(const VECTOR *v, uint32_t k, FIELD *f)
     fill_field(v, f);
     return true;
 }
-
-bool next_field(const VECTOR *v, FIELD *f)
-{
-    if (f->k + 1 >= v->nent)
-        return false;
-    f->off += align4(f->len);
-    f->k++;
-    fill_field(v, f);
-    return true;
-}
