@@ -1,0 +1,119 @@
+// print_hex: a column value as a hex literal, HEXTORAW('..') or '..', two
+// lower-case digits a byte, a NUL after the text, and the text's length as
+// the result.  Expected text is built here from its own digit table.
+#include "quorvil.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kCanary = 0x5a;
+
+std::string digits(const std::vector<uint8_t>& bytes)
+{
+    static const char d[] = "0123456789abcdef";
+    std::string s;
+    for (uint8_t b : bytes) {
+        s += d[b >> 4];
+        s += d[b & 15];
+    }
+    return s;
+}
+
+std::string literal(const std::vector<uint8_t>& bytes, bool full_col)
+{
+    return full_col ? "HEXTORAW('" + digits(bytes) + "')" : "'" + digits(bytes) + "'";
+}
+
+// Runs print_hex into a buffer filled with a canary and checks the text, the
+// result, the NUL after the text and that nothing past the NUL was touched.
+void expect_printed(const std::vector<uint8_t>& bytes, int len, bool full_col, const std::string& want)
+{
+    std::vector<char> buf(want.size() + 16, kCanary);
+    int r = print_hex(buf.data(), bytes.data(), len, full_col ? 1 : 0);
+
+    ASSERT_EQ(r, static_cast<int>(want.size()));
+    EXPECT_EQ(std::string(buf.data(), want.size()), want);
+    EXPECT_EQ(buf[want.size()], '\0');
+    for (size_t i = want.size() + 1; i < buf.size(); i++)
+        ASSERT_EQ(buf[i], kCanary) << "byte " << i << " written past the NUL";
+}
+
+struct Fixed {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    int len;
+    int full_col;
+    const char* want;
+};
+
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const Fixed& c, std::ostream* os) { *os << c.name; }
+
+class PrintHexFixed : public testing::TestWithParam<Fixed> {};
+
+TEST_P(PrintHexFixed, WritesLiteral)
+{
+    const Fixed& c = GetParam();
+    expect_printed(c.bytes, c.len, c.full_col != 0, c.want);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PrintHexFixed,
+    testing::Values(Fixed{"empty_full", {}, 0, 1, "HEXTORAW('')"},
+                    Fixed{"empty_plain", {}, 0, 0, "''"},
+                    Fixed{"negative_length_full", {0xab}, -1, 1, "HEXTORAW('')"},
+                    Fixed{"negative_length_plain", {0xab}, -5, 0, "''"},
+                    Fixed{"one_byte_full", {0xc1}, 1, 1, "HEXTORAW('c1')"},
+                    Fixed{"one_byte_plain", {0x07}, 1, 0, "'07'"},
+                    Fixed{"high_bytes_full", {0x7f, 0x80, 0xab, 0xff, 0x00}, 5, 1, "HEXTORAW('7f80abff00')"},
+                    Fixed{"high_bytes_plain", {0x7f, 0x80, 0xab, 0xff, 0x00}, 5, 0, "'7f80abff00'"},
+                    Fixed{"length_below_buffer", {0x01, 0x02, 0x03}, 2, 1, "HEXTORAW('0102')"},
+                    Fixed{"other_full_col_value", {0xde, 0xad}, 2, 7, "HEXTORAW('dead')"}),
+    [](const testing::TestParamInfo<Fixed>& i) { return std::string(i.param.name); });
+
+// Each byte value alone, and 255 bytes of it, in both forms.
+TEST(PrintHex, EveryByteValueAtLengthsOneAnd255)
+{
+    for (int v = 0; v < 256; v++) {
+        SCOPED_TRACE("byte value " + std::to_string(v));
+        std::vector<uint8_t> one{uint8_t(v)};
+        std::vector<uint8_t> many(255, uint8_t(v));
+        for (bool full : {true, false}) {
+            expect_printed(one, 1, full, literal(one, full));
+            expect_printed(many, 255, full, literal(many, full));
+        }
+    }
+}
+
+TEST(PrintHex, LongestColumnOf65535Bytes)
+{
+    std::vector<uint8_t> bytes(65535);
+    for (size_t i = 0; i < bytes.size(); i++)
+        bytes[i] = uint8_t(i * 131 + i / 256);
+    for (bool full : {true, false}) {
+        std::string want = literal(bytes, full);
+        ASSERT_EQ(want.size(), (full ? 12u : 2u) + 2u * 65535u);
+        expect_printed(bytes, 65535, full, want);
+    }
+}
+
+// Callers advance by the result, so the next piece lands on the NUL.
+TEST(PrintHex, PiecesChainOnTheResult)
+{
+    std::vector<char> buf(64, kCanary);
+    std::vector<uint8_t> a{0xc1, 0x02}, b{}, c{0xff};
+    int pos = 0;
+    pos += print_hex(buf.data() + pos, a.data(), 2, 1);
+    pos += print_hex(buf.data() + pos, b.data(), 0, 1);
+    pos += print_hex(buf.data() + pos, c.data(), 1, 0);
+    EXPECT_EQ(std::string(buf.data()), "HEXTORAW('c102')HEXTORAW('')'ff'");
+    EXPECT_EQ(pos, 16 + 12 + 4);
+}
+
+}  // namespace
