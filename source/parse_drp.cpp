@@ -51,15 +51,7 @@ int parse_drp(MINER *mnr, REDO_VH *vhdr, uint64_t scn)
     f = u.row;
     for (unsigned j = 0; j < irp.cc; j++) {
         next_field(&u.v, &f);
-        if (j > 0)
-            SQL_LIT(mnr, " and ");
-        write_column(mnr, j + 1);
-        if (null_bit(bitmap, j)) {
-            SQL_LIT(mnr, " IS NULL");
-        } else {
-            sql_char(mnr, '=');
-            sql_hex(mnr, f.ptr, f.len);
-        }
+        write_condition(mnr, j > 0, j + 1, null_bit(bitmap, j), f.ptr, f.len);
     }
     SQL_LIT(mnr, ";\"\n");
     return -1;

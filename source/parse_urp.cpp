@@ -132,32 +132,18 @@ int parse_urp(MINER *mnr, REDO_VH *vhdr, uint64_t scn)
     f = old.first;
     for (unsigned k = 0; k < old.nnew; k++, cond = true) {
         next_field(&u.v, &f);
-        if (cond)
-            SQL_LIT(mnr, " and ");
-        write_column(mnr, (int64_t)read_u16(old.colnums + 2 * k) + 1);
-        if (null_bit(old.bitmap, k)) {
-            SQL_LIT(mnr, " IS NULL");
-        } else {
-            sql_char(mnr, '=');
-            sql_hex(mnr, f.ptr, f.len);
-        }
+        write_condition(mnr, cond, (int64_t)read_u16(old.colnums + 2 * k) + 1, null_bit(old.bitmap, k), f.ptr,
+                        f.len);
     }
 
+    // a supplemental value's length is its entry in the length array; 0 is NULL
     if (has_sup) {
         f = sup.first;
         for (unsigned k = 0; k < sup.ncol; k++, cond = true) {
             uint16_t len = read_u16(sup.lengths + 2 * k);
 
             next_field(&u.v, &f);
-            if (cond)
-                SQL_LIT(mnr, " and ");
-            write_column(mnr, read_u16(sup.colnums + 2 * k));
-            if (len == 0) {
-                SQL_LIT(mnr, " IS NULL");
-            } else {
-                sql_char(mnr, '=');
-                sql_hex(mnr, f.ptr, len);
-            }
+            write_condition(mnr, cond, read_u16(sup.colnums + 2 * k), len == 0, f.ptr, len);
         }
     }
     SQL_LIT(mnr, ";\"\n");

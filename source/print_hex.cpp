@@ -286,6 +286,20 @@ static struct column_names {
     }
 } names;
 
+/* One condition of a where clause: [" and "]""COL n"" IS NULL, or =hex. */
+void write_condition(MINER *mnr, bool and_before, int64_t col, bool is_null, const uint8_t *p, uint32_t len)
+{
+    if (and_before)
+        SQL_LIT(mnr, " and ");
+    write_column(mnr, col);
+    if (is_null) {
+        SQL_LIT(mnr, " IS NULL");
+    } else {
+        sql_char(mnr, '=');
+        sql_hex(mnr, p, len);
+    }
+}
+
 /* " (<columns>) values (" of an insert of cc columns */
 void write_column_list(MINER *mnr, unsigned cc)
 {

@@ -584,6 +584,7 @@ void write_table(MINER *mnr, uint32_t objn);
 void write_column(MINER *mnr, int64_t n);
 void write_insert_head(MINER *mnr, uint32_t objn, unsigned cc);
 void write_column_list(MINER *mnr, unsigned cc);
+void write_condition(MINER *mnr, bool and_before, int64_t col, bool is_null, const uint8_t *p, uint32_t len);
 void write_transaction_line(MINER *mnr, uint64_t scn, uint16_t cls, uint16_t slt, uint32_t sqn,
                             const char *op, const char *stmt);
 
