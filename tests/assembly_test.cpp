@@ -1,9 +1,7 @@
 // Record assembly and the block reader: records found by the block headers
 // and their own lengths, joined over block and chunk boundaries, long
 // records, the end of the file, and damaged offsets and lengths.
-#include "log_builder.h"
-#include "run_quorvil.h"
-#include "temp_dir.h"
+#include "mined.h"
 
 #include <gtest/gtest.h>
 
@@ -14,54 +12,12 @@ using namespace qvtest;
 
 namespace {
 
-const std::string kCsvHeader = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO\n";
-const std::string kEnd = "quorvil end.\n";
-const std::string kFail = "quorvil exit with error.\n";
-
-struct Mined {
-    int status;
-    std::string err;  // standard error after the banner
-    std::string csv;
-};
-
-Mined run_in(const TempDir& t)
-{
-    RunResult r = run_quorvil({"-log", "redo.log", "-out", "out.csv"}, t.dir());
-    return {r.status, after_banner(r.err), read_file(t.path("out.csv"))};
-}
-
-Mined mine(const Bytes& log)
-{
-    TempDir t;
-    LogBuilder::write_file(t.path("redo.log"), log);
-    return run_in(t);
-}
-
-// Written with write(), so holes stay holes.
-Mined mine(const LogBuilder& lb)
-{
-    TempDir t;
-    lb.write(t.path("redo.log"));
-    return run_in(t);
-}
-
 Bytes pattern(size_t n, uint8_t seed)
 {
     Bytes b(n);
     for (size_t i = 0; i < n; i++)
         b[i] = uint8_t(seed + i * 13);
     return b;
-}
-
-std::string hex_text(const Bytes& b)
-{
-    static const char* d = "0123456789abcdef";
-    std::string s;
-    for (uint8_t c : b) {
-        s += d[c >> 4];
-        s += d[c & 15];
-    }
-    return s;
 }
 
 // A vector of opcode 99.1 (no handler) of exactly `size` bytes, a multiple
@@ -108,7 +64,7 @@ std::string insert_transaction_csv(uint64_t scn, Xid x, const Bytes& value)
     return s + "," + xid + ",0,0,,START,set transaction read write;\n" + s + "," + xid +
            ",4242,4243,OBJ# 4242,INSERT,\"insert into \"\"UNKNOWN\"\".\"\"OBJ# 4242\"\" (\"\"COL 1\"\") values "
            "(HEXTORAW('" +
-           hex_text(value) + "'));\"\n" + s + "," + xid + ",0,0,,COMMIT,commit;\n";
+           hexstr(value) + "'));\"\n" + s + "," + xid + ",0,0,,COMMIT,commit;\n";
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
 // The command line: options, defaults, every message and the usage text,
 // seen both through parse_arguments itself and through whole runs of the
 // program.
-#include "log_builder.h"
+#include "mined.h"
 #include "quorvil.h"
-#include "run_quorvil.h"
-#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +13,6 @@
 using namespace qvtest;
 
 namespace {
-
-const std::string kCsvHeader = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO\n";
-const std::string kEnd = "quorvil end.\n";
-const std::string kFail = "quorvil exit with error.\n";
 
 std::string usage_text()
 {

@@ -3,9 +3,7 @@
 // nine columns, and the SQL_REDO of row lines, once unquoted, must be the
 // statement with ordinary double-quoted identifiers.
 #include "csv_reader.h"
-#include "log_builder.h"
-#include "run_quorvil.h"
-#include "temp_dir.h"
+#include "mined.h"
 
 #include <gtest/gtest.h>
 
@@ -70,11 +68,9 @@ TEST(CsvOutput, EveryKindOfLineReadsBackAsNineFields)
     log.add(1005, {v_commit(kX)});
     log.add(1006, {v_begin({4, 5, 6}), v_commit({4, 5, 6}, 0x04)});
 
-    TempDir d;
-    log.write(d.path("redo.log"));
-    RunResult r = run_quorvil({"-log", "redo.log", "-out", "out.csv"}, d.dir());
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::optional<CsvRows> rows = read_csv(read_file(d.path("out.csv")));
+    Mined m = mine(log);
+    ASSERT_EQ(m.status, 0) << m.err;
+    std::optional<CsvRows> rows = read_csv(m.csv);
     ASSERT_TRUE(rows) << "the output is not well-formed CSV";
 
     const CsvRows want{

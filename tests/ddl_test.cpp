@@ -3,67 +3,24 @@
 // each text ending at its length or its first zero byte.  The statement is a
 // quoted CSV field with its double quotes doubled; a name is quoted only when
 // it holds a comma, a double quote or a line break.
-#include "log_builder.h"
-#include "run_quorvil.h"
-#include "temp_dir.h"
+#include "mined.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <ostream>
 #include <string>
 #include <string_view>
-#include <vector>
 
 using namespace qvtest;
 using namespace std::string_view_literals;
 
 namespace {
 
-const std::string kHeader = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO\n";
-const std::string kClean = "quorvil end.\n";
 const Xid kX{3, 17, 245};
 
-struct Mined {
-    int status;
-    std::string err;    // standard error after the banner
-    std::string lines;  // the CSV after its header line
-};
+class Ddl : public testing::TestWithParam<LineCase> {};
 
-Mined mine(const LogBuilder& log)
-{
-    TempDir d;
-    log.write(d.path("redo.log"));
-    RunResult r = run_quorvil({"-log", "redo.log", "-out", "out.csv"}, d.dir());
-    std::string csv = read_file(d.path("out.csv"));
-    if (csv.compare(0, kHeader.size(), kHeader) != 0)
-        return {r.status, after_banner(r.err), "<no header line>" + csv};
-    return {r.status, after_banner(r.err), csv.substr(kHeader.size())};
-}
-
-struct Case {
-    const char* name;
-    std::function<void(LogBuilder&)> build;
-    std::string lines;
-    std::string err = kClean;
-    int status = 0;
-};
-
-// Failure messages name the case instead of dumping its bytes.
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
-class Ddl : public testing::TestWithParam<Case> {};
-
-TEST_P(Ddl, WritesExactLines)
-{
-    const Case& c = GetParam();
-    LogBuilder log;
-    c.build(log);
-    Mined m = mine(log);
-    EXPECT_EQ(m.lines, c.lines);
-    EXPECT_EQ(m.err, c.err);
-    EXPECT_EQ(m.status, c.status);
-}
+TEST_P(Ddl, WritesExactLines) { expect_lines(GetParam()); }
 
 // A record holding one DDL vector of object 812 by kX at SCN 905.
 std::function<void(LogBuilder&)> one(std::string_view stmt, std::string_view name)
@@ -72,7 +29,7 @@ std::function<void(LogBuilder&)> one(std::string_view stmt, std::string_view nam
     return [s, n](LogBuilder& b) { b.add(905, {v_ddl(kX, 812, s, n)}); };
 }
 
-const Case kCases[] = {
+const LineCase kCases[] = {
     {"create_table", one("create table t1 (a number)", "T1"),
      "905,3,17,245,812,0,T1,DDL,\"create table t1 (a number)\"\n"},
     {"empty_name", one("drop table t1", ""), "905,3,17,245,812,0,,DDL,\"drop table t1\"\n"},
@@ -124,12 +81,9 @@ const Case kCases[] = {
          b.add(905, {v, v_commit(kX)});
      },
      "905,3,17,245,0,0,,COMMIT,commit;\n",
-     "redo.log: block 2: 24.1 vector lacks its transaction, object, statement or name field; DDL left out\n"
-     "redo.log: 1 damaged places passed over; the output is incomplete\nquorvil exit with error.\n",
-     255},
+     damage_report({"24.1 vector lacks its transaction, object, statement or name field; DDL left out"}), 255},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, Ddl, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, Ddl, testing::ValuesIn(kCases), case_name);
 
 }  // namespace

@@ -1,10 +1,8 @@
 // The record dispatcher: the SCN window, the walk over a record's change
 // vectors, vectors without a handler, measuring a vector by its length
 // vector, and vectors that run past their record.
-#include "log_builder.h"
+#include "mined.h"
 #include "quorvil.h"
-#include "run_quorvil.h"
-#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -15,26 +13,6 @@
 using namespace qvtest;
 
 namespace {
-
-const std::string kCsvHeader = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO\n";
-const std::string kEnd = "quorvil end.\n";
-const std::string kFail = "quorvil exit with error.\n";
-
-struct Mined {
-    int status;
-    std::string err;  // standard error after the banner
-    std::string csv;
-};
-
-Mined mine(const LogBuilder& lb, const std::vector<std::string>& extra = {})
-{
-    TempDir t;
-    lb.write(t.path("redo.log"));
-    std::vector<std::string> args{"-log", "redo.log", "-out", "out.csv"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    RunResult r = run_quorvil(args, t.dir());
-    return {r.status, after_banner(r.err), read_file(t.path("out.csv"))};
-}
 
 // Each test record starts a transaction whose sequence tells its SCN.
 uint32_t sqn_of(uint64_t scn) { return uint32_t(scn % 1000000) + 1; }

@@ -1,8 +1,6 @@
 // Start-up and shutdown: the log file header (blocks 0 and 1), the files the
 // run opens, and how each refusal ends the run.
-#include "log_builder.h"
-#include "run_quorvil.h"
-#include "temp_dir.h"
+#include "mined.h"
 
 #include <gtest/gtest.h>
 
@@ -12,31 +10,6 @@
 using namespace qvtest;
 
 namespace {
-
-const std::string kCsvHeader = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO\n";
-const std::string kEnd = "quorvil end.\n";
-const std::string kFail = "quorvil exit with error.\n";
-
-struct Mined {
-    int status;
-    std::string err;  // standard error after the banner
-    std::string csv;
-    bool csv_made;
-};
-
-// Writes the log as redo.log in a fresh directory and runs quorvil there
-// with -log redo.log -out out.csv and the extra arguments.
-Mined mine(const Bytes& log, const std::vector<std::string>& extra = {})
-{
-    TempDir t;
-    LogBuilder::write_file(t.path("redo.log"), log);
-    std::vector<std::string> args{"-log", "redo.log", "-out", "out.csv"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    RunResult r = run_quorvil(args, t.dir());
-    return {r.status, after_banner(r.err), read_file(t.path("out.csv")), file_exists(t.path("out.csv"))};
-}
-
-Mined mine(const LogBuilder& lb, const std::vector<std::string>& extra = {}) { return mine(lb.image(), extra); }
 
 // A log of one transaction: START and COMMIT in two records.
 LogBuilder one_transaction(LogOptions o = {})

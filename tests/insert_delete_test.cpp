@@ -2,14 +2,10 @@
 // builder, mined by the real binary, the CSV compared byte for byte.  The
 // transaction and object of each line come from the undo vector (5.1) that
 // stands before the row change in the same record.
-#include "log_builder.h"
-#include "run_quorvil.h"
-#include "temp_dir.h"
+#include "mined.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,48 +13,7 @@ using namespace qvtest;
 
 namespace {
 
-const std::string kHeader = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO\n";
-const std::string kClean = "quorvil end.\n";
 const Xid kX{3, 17, 245};
-
-struct Mined {
-    int status;
-    std::string err;    // standard error after the banner
-    std::string lines;  // the CSV after its header line
-};
-
-Mined mine(const LogBuilder& log)
-{
-    TempDir d;
-    log.write(d.path("redo.log"));
-    RunResult r = run_quorvil({"-log", "redo.log", "-out", "out.csv"}, d.dir());
-    std::string csv = read_file(d.path("out.csv"));
-    if (csv.compare(0, kHeader.size(), kHeader) != 0)
-        return {r.status, after_banner(r.err), "<no header line>" + csv};
-    return {r.status, after_banner(r.err), csv.substr(kHeader.size())};
-}
-
-// Standard error of a run that passed over damage in block 2.
-std::string damage(const std::vector<std::string>& what)
-{
-    std::string s;
-    for (const std::string& w : what)
-        s += "redo.log: block 2: " + w + "\n";
-    return s + "redo.log: " + std::to_string(what.size()) +
-           " damaged places passed over; the output is incomplete\nquorvil exit with error.\n";
-}
-
-std::string hexstr(const Bytes& b)
-{
-    static const char d[] = "0123456789abcdef";
-    std::string s;
-    s.reserve(2 * b.size());
-    for (uint8_t x : b) {
-        s += d[x >> 4];
-        s += d[x & 15];
-    }
-    return s;
-}
 
 // Undo of a delete whose row piece field (field 4) is replaced.
 Vector undo_delete_with(const std::vector<Col>& row, Bytes row_piece)
@@ -74,31 +29,11 @@ const std::vector<Col> kRow10{hex("01"), hex("02"), hex("03"), hex("04"), hex("0
 const std::vector<Col> kRow12{hex("01"), hex("02"), hex("03"), hex("04"), hex("05"), hex("06"),
                               hex("07"), hex("08"), std::nullopt, std::nullopt, hex("0b"), hex("0c")};
 
-struct Case {
-    const char* name;
-    std::function<void(LogBuilder&)> build;
-    std::string lines;
-    std::string err = kClean;
-    int status = 0;
-};
+class InsertDelete : public testing::TestWithParam<LineCase> {};
 
-// Failure messages name the case instead of dumping its bytes.
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+TEST_P(InsertDelete, WritesExactLines) { expect_lines(GetParam()); }
 
-class InsertDelete : public testing::TestWithParam<Case> {};
-
-TEST_P(InsertDelete, WritesExactLines)
-{
-    const Case& c = GetParam();
-    LogBuilder log;
-    c.build(log);
-    Mined m = mine(log);
-    EXPECT_EQ(m.lines, c.lines);
-    EXPECT_EQ(m.err, c.err);
-    EXPECT_EQ(m.status, c.status);
-}
-
-const Case kCases[] = {
+const LineCase kCases[] = {
     {"insert_then_delete_then_commit",
      [](LogBuilder& b) {
          Xid x{5, 12, 345};
@@ -226,19 +161,19 @@ const Case kCases[] = {
          b.add(701, {v_insert({hex("01")}), v_commit(kX)});
      },
      "701,3,17,245,0,0,,COMMIT,commit;\n",
-     damage({"11.2 vector has no undo vector in its record; INSERT left out"}), 255},
+     damage_report({"11.2 vector has no undo vector in its record; INSERT left out"}), 255},
     {"delete_whose_undo_is_in_an_earlier_record",
      [](LogBuilder& b) {
          b.add(710, {v_undo_delete(kX, 812, 812, {hex("01")})});
          b.add(711, {v_delete(), v_commit(kX)});
      },
      "711,3,17,245,0,0,,COMMIT,commit;\n",
-     damage({"11.3 vector has no undo vector in its record; DELETE left out"}), 255},
+     damage_report({"11.3 vector has no undo vector in its record; DELETE left out"}), 255},
     {"row_changes_before_any_undo",
      [](LogBuilder& b) { b.add(700, {v_insert({hex("01")}), v_delete(), v_commit(kX)}); },
      "700,3,17,245,0,0,,COMMIT,commit;\n",
-     damage({"11.2 vector has no undo vector in its record; INSERT left out",
-             "11.3 vector has no undo vector in its record; DELETE left out"}),
+     damage_report({"11.2 vector has no undo vector in its record; INSERT left out",
+                    "11.3 vector has no undo vector in its record; DELETE left out"}),
      255},
     {"column_count_above_column_fields",
      [](LogBuilder& b) {
@@ -248,8 +183,8 @@ const Case kCases[] = {
          b.add(710, {undo_delete_with({hex("01"), hex("02")}, kdo_irp_raw(0x2c, 3, {0})), v_delete(), v_commit(kX)});
      },
      "700,3,17,245,0,0,,COMMIT,commit;\n710,3,17,245,0,0,,COMMIT,commit;\n",
-     damage({"11.2 vector: 3 columns but 2 column fields; INSERT left out",
-             "undo of an 11.3 vector: 3 columns but 2 column fields; DELETE left out"}),
+     damage_report({"11.2 vector: 3 columns but 2 column fields; INSERT left out",
+                    "undo of an 11.3 vector: 3 columns but 2 column fields; DELETE left out"}),
      255},
     {"null_bitmap_past_row_piece_field",
      [](LogBuilder& b) {
@@ -259,7 +194,7 @@ const Case kCases[] = {
          b.add(700, {v_undo_insert(kX, 812, 812), ins, v_commit(kX)});
      },
      "700,3,17,245,0,0,,COMMIT,commit;\n",
-     damage({"11.2 vector: null bitmap of 9 columns runs past its field; INSERT left out"}), 255},
+     damage_report({"11.2 vector: null bitmap of 9 columns runs past its field; INSERT left out"}), 255},
     {"undo_with_fewer_than_four_fields",
      [](LogBuilder& b) {
          Vector three = v_undo_delete(kX, 812, 812, {hex("01")});
@@ -269,10 +204,10 @@ const Case kCases[] = {
          b.add(710, {three, v_delete(), one, v_delete(), v_commit(kX)});
      },
      "710,3,17,245,0,0,,COMMIT,commit;\n",
-     damage({"5.1 vector of a table row has no whole row operation field; not taken as undo",
-             "11.3 vector has no undo vector in its record; DELETE left out",
-             "5.1 vector lacks whole transaction and object fields; not taken as undo",
-             "11.3 vector has no undo vector in its record; DELETE left out"}),
+     damage_report({"5.1 vector of a table row has no whole row operation field; not taken as undo",
+                    "11.3 vector has no undo vector in its record; DELETE left out",
+                    "5.1 vector lacks whole transaction and object fields; not taken as undo",
+                    "11.3 vector has no undo vector in its record; DELETE left out"}),
      255},
     {"delete_whose_undo_is_not_an_insert_row_piece",
      [](LogBuilder& b) {
@@ -280,13 +215,12 @@ const Case kCases[] = {
          b.add(711, {undo_delete_with({hex("01")}, kdo_irp(0x2c, {hex("01")}, 0x42)), v_delete()});
      },
      "",
-     damage({"undo of an 11.3 vector is not a whole insert row piece; DELETE left out",
-             "undo of an 11.3 vector is not a whole insert row piece; DELETE left out"}),
+     damage_report({"undo of an 11.3 vector is not a whole insert row piece; DELETE left out",
+                    "undo of an 11.3 vector is not a whole insert row piece; DELETE left out"}),
      255},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, InsertDelete, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, InsertDelete, testing::ValuesIn(kCases), case_name);
 
 // Only a whole row piece (fb has both bits of 0x0c) is written; the vectors
 // after a refused one are decoded all the same.
@@ -310,8 +244,8 @@ TEST_P(RowPieceFlag, WholeRowPiecesOnly)
         want += R"x(710,3,17,245,812,812,OBJ# 812,DELETE,"delete from ""UNKNOWN"".""OBJ# 812"" where ""COL 1""=HEXTORAW('02');")x"
                 "\n";
     want += "710,3,17,245,0,0,,COMMIT,commit;\n";
-    EXPECT_EQ(m.lines, want);
-    EXPECT_EQ(m.err, kClean);
+    EXPECT_EQ(m.lines(), want);
+    EXPECT_EQ(m.err, kEnd);
     EXPECT_EQ(m.status, 0);
 }
 
@@ -357,9 +291,9 @@ void expect_long_row(int ncol, int len)
                        conds + ";\"\n" + "720,3,17,245,0,0,,COMMIT,commit;\n";
     ASSERT_GT(want.size(), 2u * 1024 * 1024);
     EXPECT_EQ(m.status, 0);
-    EXPECT_EQ(m.err, announced + kClean);
-    ASSERT_EQ(m.lines.size(), want.size());
-    EXPECT_TRUE(m.lines == want) << "the long statements differ from the expected text";
+    EXPECT_EQ(m.err, announced + kEnd);
+    ASSERT_EQ(m.lines().size(), want.size());
+    EXPECT_TRUE(m.lines() == want) << "the long statements differ from the expected text";
 }
 
 TEST(LongStatement, TwentyColumnsOf60000Bytes) { expect_long_row(20, 60000); }

@@ -2,15 +2,11 @@
 // with the prefix of the undo vector before it; rows found by the size array
 // alone, columns by their length markers (ff NULL, fe + 16-bit length, or
 // the length itself).
-#include "log_builder.h"
-#include "run_quorvil.h"
-#include "temp_dir.h"
+#include "mined.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,47 +14,7 @@ using namespace qvtest;
 
 namespace {
 
-const std::string kHeader = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO\n";
-const std::string kClean = "quorvil end.\n";
 const Xid kX{3, 17, 245};
-
-struct Mined {
-    int status;
-    std::string err;    // standard error after the banner
-    std::string lines;  // the CSV after its header line
-};
-
-Mined mine(const LogBuilder& log)
-{
-    TempDir d;
-    log.write(d.path("redo.log"));
-    RunResult r = run_quorvil({"-log", "redo.log", "-out", "out.csv"}, d.dir());
-    std::string csv = read_file(d.path("out.csv"));
-    if (csv.compare(0, kHeader.size(), kHeader) != 0)
-        return {r.status, after_banner(r.err), "<no header line>" + csv};
-    return {r.status, after_banner(r.err), csv.substr(kHeader.size())};
-}
-
-// Standard error of a run that passed over damage in block 2.
-std::string damage(const std::vector<std::string>& what)
-{
-    std::string s;
-    for (const std::string& w : what)
-        s += "redo.log: block 2: " + w + "\n";
-    return s + "redo.log: " + std::to_string(what.size()) +
-           " damaged places passed over; the output is incomplete\nquorvil exit with error.\n";
-}
-
-std::string hexstr(const Bytes& b)
-{
-    static const char d[] = "0123456789abcdef";
-    std::string s;
-    for (uint8_t x : b) {
-        s += d[x >> 4];
-        s += d[x & 15];
-    }
-    return s;
-}
 
 Bytes cat(Bytes a, const Bytes& b)
 {
@@ -103,31 +59,11 @@ std::string row_line(const std::string& cols, const std::string& vals)
 const Bytes k253 = pattern(253, 0x80);
 const Bytes k300 = pattern(300, 0x11);
 
-struct Case {
-    const char* name;
-    std::function<void(LogBuilder&)> build;
-    std::string lines;
-    std::string err = kClean;
-    int status = 0;
-};
+class MultiRow : public testing::TestWithParam<LineCase> {};
 
-// Failure messages name the case instead of dumping its bytes.
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+TEST_P(MultiRow, WritesExactLines) { expect_lines(GetParam()); }
 
-class MultiRow : public testing::TestWithParam<Case> {};
-
-TEST_P(MultiRow, WritesExactLines)
-{
-    const Case& c = GetParam();
-    LogBuilder log;
-    c.build(log);
-    Mined m = mine(log);
-    EXPECT_EQ(m.lines, c.lines);
-    EXPECT_EQ(m.err, c.err);
-    EXPECT_EQ(m.status, c.status);
-}
-
-const Case kCases[] = {
+const LineCase kCases[] = {
     {"two_rows_of_differing_column_counts",
      [](LogBuilder& b) {
          b.add(905, {v_undo_insert(kX, 812, 812),
@@ -189,8 +125,8 @@ const Case kCases[] = {
      },
      row_line(R"x(""COL 1"")x", "HEXTORAW('0a')") + row_line(R"x(""COL 1"")x", "HEXTORAW('0b')") +
          "905,3,17,245,0,0,,COMMIT,commit;\n",
-     damage({"11.11 vector: columns of row 2 run past the rows field; row left out",
-             "11.11 vector: columns of row 4 run past the rows field; row left out"}),
+     damage_report({"11.11 vector: columns of row 2 run past the rows field; row left out",
+                    "11.11 vector: columns of row 4 run past the rows field; row left out"}),
      255},
     {"rows_placed_past_the_rows_field",
      [](LogBuilder& b) {
@@ -200,24 +136,23 @@ const Case kCases[] = {
      },
      row_line(R"x(""COL 1"")x", "HEXTORAW('0a')") + row_line(R"x(""COL 1"")x", "HEXTORAW('0b')") +
          "905,3,17,245,0,0,,COMMIT,commit;\n",
-     damage({"11.11 vector: rows 3 to 3 lie past the rows field; left out"}), 255},
+     damage_report({"11.11 vector: rows 3 to 3 lie past the rows field; left out"}), 255},
     {"more_rows_than_sizes",
      [](LogBuilder& b) {
          b.add(905, {v_undo_insert(kX, 812, 812), qmi_raw({hex("2c 00 01 01 0a"), hex("2c 00 01 01 0b")}, {}, 3),
                      v_commit(kX)});
      },
-     "905,3,17,245,0,0,,COMMIT,commit;\n", damage({"11.11 vector: size array too short for 3 rows; rows left out"}),
-     255},
+     "905,3,17,245,0,0,,COMMIT,commit;\n",
+     damage_report({"11.11 vector: size array too short for 3 rows; rows left out"}), 255},
     {"undo_in_an_earlier_record",
      [](LogBuilder& b) {
          b.add(905, {v_undo_insert(kX, 812, 812)});
          b.add(906, {v_qmi({{{hex("01")}}, {{hex("02")}}}), v_commit(kX)});
      },
      "906,3,17,245,0,0,,COMMIT,commit;\n",
-     damage({"11.11 vector has no undo vector in its record; 2 rows left out"}), 255},
+     damage_report({"11.11 vector has no undo vector in its record; 2 rows left out"}), 255},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, MultiRow, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, MultiRow, testing::ValuesIn(kCases), case_name);
 
 }  // namespace

@@ -1,9 +1,7 @@
 // START, COMMIT and ROLLBACK lines (opcodes 5.2 and 5.4): the transaction
 // identifier taken from the vector's class and field 1, the flag that tells
 // a rollback, and the numbers printed with their sign.
-#include "log_builder.h"
-#include "run_quorvil.h"
-#include "temp_dir.h"
+#include "mined.h"
 
 #include <gtest/gtest.h>
 
@@ -13,25 +11,6 @@
 using namespace qvtest;
 
 namespace {
-
-const std::string kCsvHeader = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO\n";
-const std::string kEnd = "quorvil end.\n";
-
-struct Mined {
-    int status;
-    std::string err;  // standard error after the banner
-    std::string csv;
-};
-
-Mined mine(const LogBuilder& lb, const std::vector<std::string>& extra = {})
-{
-    TempDir t;
-    lb.write(t.path("redo.log"));
-    std::vector<std::string> args{"-log", "redo.log", "-out", "out.csv"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    RunResult r = run_quorvil(args, t.dir());
-    return {r.status, after_banner(r.err), read_file(t.path("out.csv"))};
-}
 
 Vector with_class(Vector v, uint16_t cls)
 {

@@ -2,15 +2,12 @@
 // clause from the old values and supplemental columns of its undo (5.1).
 // Then the row handlers called directly on assembled vectors, to hold their
 // returned length to skip_vector's measure when fields follow the values.
-#include "log_builder.h"
+#include "mined.h"
 #include "quorvil.h"
-#include "run_quorvil.h"
-#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,36 +16,7 @@ using namespace qvtest;
 
 namespace {
 
-const std::string kHeader = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO\n";
-const std::string kClean = "quorvil end.\n";
 const Xid kX{3, 17, 245};
-
-struct Mined {
-    int status;
-    std::string err;    // standard error after the banner
-    std::string lines;  // the CSV after its header line
-};
-
-Mined mine(const LogBuilder& log)
-{
-    TempDir d;
-    log.write(d.path("redo.log"));
-    RunResult r = run_quorvil({"-log", "redo.log", "-out", "out.csv"}, d.dir());
-    std::string csv = read_file(d.path("out.csv"));
-    if (csv.compare(0, kHeader.size(), kHeader) != 0)
-        return {r.status, after_banner(r.err), "<no header line>" + csv};
-    return {r.status, after_banner(r.err), csv.substr(kHeader.size())};
-}
-
-// Standard error of a run that passed over damage in block 2.
-std::string damage(const std::vector<std::string>& what)
-{
-    std::string s;
-    for (const std::string& w : what)
-        s += "redo.log: block 2: " + w + "\n";
-    return s + "redo.log: " + std::to_string(what.size()) +
-           " damaged places passed over; the output is incomplete\nquorvil exit with error.\n";
-}
 
 // Field indexes (0-based, as in Vector::fields) of an update's undo with m
 // old values: 3 KDO_URP, 4 column numbers, 5.. values, then SUPPLEMENT,
@@ -58,33 +26,13 @@ constexpr size_t supp_lengths(size_t m) { return 7 + m; }
 
 const char kUpdate812[] = R"x(3,17,245,812,812,OBJ# 812,UPDATE,"update ""UNKNOWN"".""OBJ# 812"" set )x";
 
-struct Case {
-    const char* name;
-    std::function<void(LogBuilder&)> build;
-    std::string lines;
-    std::string err = kClean;
-    int status = 0;
-};
+class Update : public testing::TestWithParam<LineCase> {};
 
-// Failure messages name the case instead of dumping its bytes.
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
-class Update : public testing::TestWithParam<Case> {};
-
-TEST_P(Update, WritesExactLines)
-{
-    const Case& c = GetParam();
-    LogBuilder log;
-    c.build(log);
-    Mined m = mine(log);
-    EXPECT_EQ(m.lines, c.lines);
-    EXPECT_EQ(m.err, c.err);
-    EXPECT_EQ(m.status, c.status);
-}
+TEST_P(Update, WritesExactLines) { expect_lines(GetParam()); }
 
 std::string line(const std::string& scn, const std::string& rest) { return scn + "," + kUpdate812 + rest + "\n"; }
 
-const Case kCases[] = {
+const LineCase kCases[] = {
     {"second_and_fourth_column_with_supplemental_column",
      [](LogBuilder& b) {
          b.add(905, {v_undo_update(kX, 812, 812, {1, 3}, {hex("c105"), hex("6162")}, Supp{{1}, {hex("c102")}}),
@@ -168,7 +116,7 @@ const Case kCases[] = {
          b.add(905, {u, v_update({0}, {hex("01")}), v_commit(kX)});
      },
      "905,3,17,245,0,0,,COMMIT,commit;\n",
-     damage({"undo of an 11.5 vector: supplemental columns run past its fields; UPDATE left out"}), 255},
+     damage_report({"undo of an 11.5 vector: supplemental columns run past its fields; UPDATE left out"}), 255},
     {"supplemental_columns_above_fields_present",
      [](LogBuilder& b) {
          Vector u = v_undo_update(kX, 812, 812, {0}, {hex("02")}, Supp{{1, 2}, {hex("03"), hex("04")}});
@@ -176,7 +124,7 @@ const Case kCases[] = {
          b.add(905, {u, v_update({0}, {hex("01")}), v_commit(kX)});
      },
      "905,3,17,245,0,0,,COMMIT,commit;\n",
-     damage({"undo of an 11.5 vector: supplemental columns run past its fields; UPDATE left out"}), 255},
+     damage_report({"undo of an 11.5 vector: supplemental columns run past its fields; UPDATE left out"}), 255},
     {"new_values_above_fields_present",
      [](LogBuilder& b) {
          Vector nw = v_update({0, 1}, {hex("01"), hex("02")});
@@ -184,7 +132,7 @@ const Case kCases[] = {
          b.add(905, {v_undo_update(kX, 812, 812, {0}, {hex("02")}), nw, v_commit(kX)});
      },
      "905,3,17,245,0,0,,COMMIT,commit;\n",
-     damage({"11.5 vector: update row piece, column numbers or new values missing; UPDATE left out"}), 255},
+     damage_report({"11.5 vector: update row piece, column numbers or new values missing; UPDATE left out"}), 255},
     {"old_values_above_fields_present",
      [](LogBuilder& b) {
          Vector u = v_undo_update(kX, 812, 812, {0, 1}, {hex("02"), hex("03")});
@@ -192,7 +140,7 @@ const Case kCases[] = {
          b.add(905, {u, v_update({0}, {hex("01")}), v_commit(kX)});
      },
      "905,3,17,245,0,0,,COMMIT,commit;\n",
-     damage({"undo of an 11.5 vector: update row piece, column numbers or old values missing; UPDATE left out"}),
+     damage_report({"undo of an 11.5 vector: update row piece, column numbers or old values missing; UPDATE left out"}),
      255},
     {"undo_in_an_earlier_record",
      [](LogBuilder& b) {
@@ -200,11 +148,10 @@ const Case kCases[] = {
          b.add(906, {v_update({0}, {hex("01")}), v_commit(kX)});
      },
      "906,3,17,245,0,0,,COMMIT,commit;\n",
-     damage({"11.5 vector has no undo vector in its record; UPDATE left out"}), 255},
+     damage_report({"11.5 vector has no undo vector in its record; UPDATE left out"}), 255},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, Update, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, Update, testing::ValuesIn(kCases), case_name);
 
 // ---- the row handlers called directly ---------------------------------------
 
