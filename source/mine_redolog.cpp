@@ -12,6 +12,7 @@
 #include "quorvil.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdlib>
 
@@ -66,6 +67,42 @@ static bool record_fits_file(const MINER *mnr, int64_t blk, uint32_t ofs, int32_
     return last <= nblocks;
 }
 
+/*
+ * At the end of the file: a partial block after the last whole one is never
+ * read.  Stray bytes there are nothing, but a block whose header says a
+ * record begins in it is a log cut short, and its records would be lost
+ * without a word.
+ */
+static int check_last_block(MINER *mnr)
+{
+    uint32_t first;
+
+    if (mnr->rd_tail < BLOCK_HEADER_SIZE)
+        return 0;
+    first = read_u16(mnr->rbuf + offsetof(REDO_BH, rba_byte)) & 0x7fff;
+    if (first < BLOCK_HEADER_SIZE || first > (uint32_t)mnr->blk_sz - 4)
+        return 0;
+    clear_progress(mnr);
+    fprintf(stderr, "read %s: the file ends %u bytes into block %d, where a record begins; that block is not read\n",
+            mnr->logfile, mnr->rd_tail, mnr->curr_blk);
+    return -1;
+}
+
+/* Moves on to the chunk after the one in the read buffer and reads it. */
+static int next_chunk(MINER *mnr)
+{
+    // block numbers are 32-bit: 2^31 blocks of 512 bytes is 1 TiB
+    if (mnr->rd_blks > INT_MAX - mnr->curr_blk) {
+        clear_progress(mnr);
+        fprintf(stderr, "read %s: logs of more than %d blocks are not supported\n", mnr->logfile, INT_MAX);
+        return -1;
+    }
+    mnr->curr_blk += mnr->rd_blks;
+    if (mnr->progress)
+        show_progress(mnr);
+    return read_blocks(mnr);
+}
+
 static void report_cut_off(MINER *mnr, int32_t rlen)
 {
     clear_progress(mnr);
@@ -97,14 +134,11 @@ int mine_redolog(MINER *mnr)
 
         if (iblk >= mnr->rd_blks) {
             if (mnr->rd_blks == 0) {
-                ret = 0;
+                ret = check_last_block(mnr);
                 break;
             }
-            mnr->curr_blk += mnr->rd_blks;
             iblk = 0;
-            if (mnr->progress)
-                show_progress(mnr);
-            if (read_blocks(mnr) < 0) {
+            if (next_chunk(mnr) < 0) {
                 ret = -1;
                 break;
             }
@@ -173,9 +207,8 @@ int mine_redolog(MINER *mnr)
             done += part;
             remaining -= part;
             if (++iblk >= mnr->rd_blks) {
-                mnr->curr_blk += mnr->rd_blks;
                 iblk = 0;
-                if (read_blocks(mnr) < 0) {
+                if (next_chunk(mnr) < 0) {
                     ret = -1;
                     break;
                 }

@@ -485,6 +485,7 @@ typedef struct __miner {
     uint32_t sql_pos;         /* bytes of CSV text staged in sql_buf */
     int out_errno;            /* first error met writing the CSV, 0 while none */
     uint64_t log_sz;          /* size of the log file when opened */
+    uint32_t rd_tail;         /* bytes of a partial block after the whole blocks last read */
     int64_t rec_blk;          /* file block where the record being decoded began */
     uint64_t damaged;         /* damaged places met so far */
     int progress;             /* 1: show a progress line on the terminal; 2: one is shown */

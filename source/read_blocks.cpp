@@ -26,5 +26,6 @@ int read_blocks(MINER *mnr)
         return -1;
     }
     mnr->rd_blks = (int)(got / mnr->blk_sz);
+    mnr->rd_tail = (uint32_t)(got % mnr->blk_sz);
     return 0;
 }
