@@ -7,3 +7,6 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVIL_SANITIZE=ON >/dev/null
 cmake --build build-test
 ctest --test-dir build-test --output-on-failure -j "$(nproc)"
+
+# A short run of each fuzz target from the committed seeds; any finding fails.
+bash fuzz/run.sh 60

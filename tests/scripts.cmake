@@ -22,3 +22,10 @@ set_tests_properties(install_and_package progress_line sqlite_import
 # The progress test times a large log; keep other tests from competing for
 # the machine while it runs, so the run stays close to what a user sees.
 set_tests_properties(progress_line PROPERTIES RUN_SERIAL TRUE)
+
+# A plain build under valgrind's memcheck: no error and no leak on the sample
+# log, short and missing files and the seed logs.
+add_test(NAME valgrind_memcheck
+         COMMAND ${QUORVIL_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/scripts/valgrind_test.sh
+                 ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+set_tests_properties(valgrind_memcheck PROPERTIES LABELS scripts TIMEOUT 600)
