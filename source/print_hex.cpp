@@ -49,14 +49,19 @@ static inline void hex16(char *out, const uint8_t *in)
     _mm_storeu_si128((__m128i *)(out + 16), nibbles_to_digits(_mm_unpackhi_epi8(hi, lo)));
 }
 
-static inline void hex8(char *out, const uint8_t *in)
+/* The 16 digits of the 8 bytes in the low half of x. */
+static inline __m128i hex8_digits(__m128i x)
 {
-    __m128i x = _mm_loadl_epi64((const __m128i *)in);
     __m128i mask = _mm_set1_epi8(0x0f);
     __m128i hi = _mm_and_si128(_mm_srli_epi16(x, 4), mask);
     __m128i lo = _mm_and_si128(x, mask);
 
-    _mm_storeu_si128((__m128i *)out, nibbles_to_digits(_mm_unpacklo_epi8(hi, lo)));
+    return nibbles_to_digits(_mm_unpacklo_epi8(hi, lo));
+}
+
+static inline void hex8(char *out, const uint8_t *in)
+{
+    _mm_storeu_si128((__m128i *)out, hex8_digits(_mm_loadl_epi64((const __m128i *)in)));
 }
 #endif
 
@@ -76,6 +81,18 @@ static inline char *hex_digits(char *p, const uint8_t *in, int len)
         // the last few bytes: one more group of 8 that overlaps the ones done
         if (i < len)
             hex8(p + 2 * (len - 8), in + len - 8);
+        return p + 2 * len;
+    }
+    if (len >= 4) {
+        // two groups of 4 that overlap in the middle, as one group of 8
+        uint32_t head, tail;
+        __m128i d;
+
+        memcpy(&head, in, 4);
+        memcpy(&tail, in + len - 4, 4);
+        d = hex8_digits(_mm_cvtsi64_si128((long long)(head | (uint64_t)tail << 32)));
+        _mm_storel_epi64((__m128i *)p, d);
+        _mm_storel_epi64((__m128i *)(p + 2 * (len - 4)), _mm_srli_si128(d, 8));
         return p + 2 * len;
     }
 #endif
@@ -180,10 +197,17 @@ void sql_i64(MINER *mnr, int64_t v)
     }
 }
 
+/* The hex literal of a value at the write position; print_hex less its NUL. */
 void sql_hex(MINER *mnr, const uint8_t *p, uint32_t len)
 {
-    sql_reserve(mnr, 13 + 2 * len);
-    mnr->sql_pos += (uint32_t)print_hex((char *)mnr->sql_buf + mnr->sql_pos, p, (int)len, 1);
+    char *out;
+
+    sql_reserve(mnr, 12 + 2 * len);
+    out = (char *)mnr->sql_buf + mnr->sql_pos;
+    memcpy(out, "HEXTORAW('", 10);
+    out = hex_digits(out + 10, p, (int)len);
+    memcpy(out, "')", 2);
+    mnr->sql_pos += 12 + 2 * len;
 }
 
 /*
