@@ -8,12 +8,13 @@
 # runs quorvil 5 times and reports the median wall time, the median CPU time
 # (user + system), MB/s of log read (MB = 10^6 bytes), CSV bytes written and
 # peak RSS.  The I/O baseline is timed the same way: dd reading the log plus
-# dd writing a file as large as the CSV, median of 5.  "ratio" is quorvil's
+# dd writing a file as large as the CSV, median of 5, the two taking turns.  "ratio" is quorvil's
 # median wall time over the baseline's.  The load average is printed too:
 # on a shared machine the wall times move with it, the CPU times much less.
 # --series also runs 256 MiB, 1 GiB and 2 GiB and prints how time grows.
 #
-# Everything goes to a temporary folder that is removed at the end.  With
+# Everything goes to a temporary folder under $QV_BENCH_OUT (default $TMPDIR
+# or /tmp; /dev/shm takes the disk out of the figures), removed at the end.  With
 # QV_BENCH_DIR set, the logs are kept there (bench-<SIZE>M.log) and reused
 # by later runs; delete them after changing qvgen.
 set -euo pipefail
@@ -32,7 +33,7 @@ done
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-bench
-work=$(mktemp -d)
+work=$(mktemp -d -p "${QV_BENCH_OUT:-${TMPDIR:-/tmp}}")
 trap 'rm -rf "$work"' EXIT
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVIL_TESTS=OFF >/dev/null
@@ -42,29 +43,23 @@ qvgen=$build/tools/qvgen
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# Runs a command RUNS times under /usr/bin/time, removing the file it writes
-# (the first argument) before each run, and leaves the median wall time in
-# $med_s, the median CPU time (user + system) in $cpu_s and the largest peak
-# RSS (KiB) in $max_kib.
-time_runs() {
-    local out=$1; shift
-    local times=() cpus=() rss=0 i e m u s
-    for ((i = 0; i < RUNS; i++)); do
-        rm -f "$out"
-        sync
-        if ! /usr/bin/time -f '%e %M %U %S' -o "$work/time" "$@" >/dev/null 2>"$work/err"; then
-            echo "failed: $*" >&2
-            cat "$work/err" >&2
-            exit 1
-        fi
-        read -r e m u s < <(tail -n 1 "$work/time")
-        times+=("$e")
-        cpus+=("$(awk -v u="$u" -v s="$s" 'BEGIN { printf "%.2f", u + s }')")
-        if ((m > rss)); then rss=$m; fi
-    done
-    med_s=$(printf '%s\n' "${times[@]}" | median)
-    cpu_s=$(printf '%s\n' "${cpus[@]}" | median)
-    max_kib=$rss
+# Times one run of a command under /usr/bin/time, after removing the file it
+# writes (the first argument) and syncing, and appends its wall time, CPU time
+# (user + system) and peak RSS (KiB) to the arrays named by $2, $3 and $4.
+time_one() {
+    local out=$1 tv=$2 cv=$3 rv=$4 e m u s
+    shift 4
+    rm -f "$out"
+    sync
+    if ! /usr/bin/time -f '%e %M %U %S' -o "$work/time" "$@" >/dev/null 2>"$work/err"; then
+        echo "failed: $*" >&2
+        cat "$work/err" >&2
+        exit 1
+    fi
+    read -r e m u s < <(tail -n 1 "$work/time")
+    eval "$tv+=(\"\$e\")"
+    eval "$cv+=(\"\$(awk -v u=\"\$u\" -v s=\"\$s\" 'BEGIN { printf \"%.2f\", u + s }')\")"
+    eval "$rv+=(\"\$m\")"
 }
 
 # Prints one row of the table for a log of $1 MiB; leaves the median in $med_s.
@@ -79,20 +74,29 @@ bench_size() {
     [ -s "$log" ] || "$qvgen" --bench "$mb" "$log"
     cat "$log" >/dev/null
 
-    local log_bytes csv_bytes count q_s q_cpu q_kib b_s
+    local log_bytes csv_bytes count q_s q_cpu q_kib b_s i
+    local q_times=() q_cpus=() q_rss=() b_times=() b_cpus=() b_rss=()
     log_bytes=$(stat -c %s "$log")
-    time_runs "$work/out.csv" "$quorvil" -log "$log" -out "$work/out.csv"
-    q_s=$med_s q_cpu=$cpu_s q_kib=$max_kib
+    # one run first, to learn the CSV size the baseline writes
+    "$quorvil" -log "$log" -out "$work/out.csv" 2>/dev/null
     csv_bytes=$(stat -c %s "$work/out.csv")
-    rm -f "$work/out.csv"
-
     count=$(((csv_bytes + 4194303) / 4194304))
-    # shellcheck disable=SC2016  # $1..$3 belong to the inner sh
-    time_runs "$work/zero" sh -c \
-        'dd if="$1" of=/dev/null bs=4M status=none && dd if=/dev/zero of="$2" bs=4M count="$3" status=none' \
-        sh "$log" "$work/zero" "$count"
-    b_s=$med_s
-    rm -f "$work/zero"
+
+    # quorvil and the baseline take turns, so both meet the same state of the
+    # page cache and of writeback
+    for ((i = 0; i < RUNS; i++)); do
+        time_one "$work/out.csv" q_times q_cpus q_rss "$quorvil" -log "$log" -out "$work/out.csv"
+        rm -f "$work/out.csv"
+        # shellcheck disable=SC2016  # $1..$3 belong to the inner sh
+        time_one "$work/zero" b_times b_cpus b_rss sh -c \
+            'dd if="$1" of=/dev/null bs=4M status=none && dd if=/dev/zero of="$2" bs=4M count="$3" status=none' \
+            sh "$log" "$work/zero" "$count"
+        rm -f "$work/zero"
+    done
+    q_s=$(printf '%s\n' "${q_times[@]}" | median)
+    q_cpu=$(printf '%s\n' "${q_cpus[@]}" | median)
+    q_kib=$(printf '%s\n' "${q_rss[@]}" | sort -n | tail -n 1)
+    b_s=$(printf '%s\n' "${b_times[@]}" | median)
     [ -n "${QV_BENCH_DIR:-}" ] || rm -f "$log"
 
     awk -v mb="$mb" -v lb="$log_bytes" -v q="$q_s" -v c="$q_cpu" -v cb="$csv_bytes" -v k="$q_kib" \
