@@ -30,12 +30,7 @@ static MINER *fuzz_miner(void)
         mnr->wrk = (uint8_t *)malloc(WORK_SIZE);
         if (mnr->wrk == NULL)
             abort();
-        mnr->rbuf_sz = RBUF_SIZE;
-        mnr->recb_sz = RECB_SIZE;
-        mnr->sqlb_sz = SQLB_SIZE;
-        mnr->rbuf = mnr->wrk;
-        mnr->rec_buf = mnr->rbuf + mnr->rbuf_sz;
-        mnr->sql_buf = mnr->rec_buf + mnr->recb_sz;
+        split_work_area(mnr);
         mnr->fd = -1;
         mnr->blk0_sz = 512;
         mnr->blk_sz = 512;

@@ -212,12 +212,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "Allocate work memory error: %s\n", strerror(errno));
         return -1;
     }
-    mnr->rbuf_sz = RBUF_SIZE;
-    mnr->recb_sz = RECB_SIZE;
-    mnr->sqlb_sz = SQLB_SIZE;
-    mnr->rbuf = mnr->wrk;
-    mnr->rec_buf = mnr->rbuf + mnr->rbuf_sz;
-    mnr->sql_buf = mnr->rec_buf + mnr->recb_sz;
+    split_work_area(mnr);
 
     mnr->fd = -1;
     mnr->fd = open(mnr->logfile, O_RDONLY);

@@ -495,6 +495,17 @@ typedef struct __miner {
 
 extern MINER miner;
 
+/* Splits the work area wrk into the read, record and SQL buffers, back to back. */
+static inline void split_work_area(MINER *mnr)
+{
+    mnr->rbuf_sz = RBUF_SIZE;
+    mnr->recb_sz = RECB_SIZE;
+    mnr->sqlb_sz = SQLB_SIZE;
+    mnr->rbuf = mnr->wrk;
+    mnr->rec_buf = mnr->rbuf + mnr->rbuf_sz;
+    mnr->sql_buf = mnr->rec_buf + mnr->recb_sz;
+}
+
 typedef int (*VECTOR_HANDLER)(MINER *mnr, REDO_VH *vhdr, uint64_t scn);
 
 /*

@@ -54,12 +54,7 @@ struct RecordMiner {
     {
         m.fd = -1;
         m.wrk = wrk.get();
-        m.rbuf_sz = RBUF_SIZE;
-        m.recb_sz = RECB_SIZE;
-        m.sqlb_sz = SQLB_SIZE;
-        m.rbuf = m.wrk;
-        m.rec_buf = m.rbuf + m.rbuf_sz;
-        m.sql_buf = m.rec_buf + m.recb_sz;
+        split_work_area(&m);
         m.blk0_sz = m.blk_sz = 512;
         m.end_scn = MAX_SCN;
         m.rec_blk = 2;
