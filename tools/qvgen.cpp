@@ -4,11 +4,9 @@
  *   qvgen --sample OUT.log                    the small sample kept in samples/
  *   qvgen --bench SIZE_MB OUT.log [--seed N]  a log of about SIZE_MB MiB
  *
- * The sample is laid out by LogBuilder.  The benchmark log is written as it
- * is generated: each record is encoded on its own and placed into blocks by
- * BlockStream below, which follows the builder's placement rule, so memory
- * stays flat whatever the size.  Both are deterministic: the same arguments
- * give the same bytes.
+ * Both are laid out by LogBuilder; the benchmark log is written out as it is
+ * generated, so memory stays flat whatever the size.  Both are deterministic:
+ * the same arguments give the same bytes.
  */
 #include "log_builder.h"
 
@@ -207,145 +205,6 @@ int write_sample(const std::string& path)
 }
 
 // ---- the benchmark log ------------------------------------------------------------------
-
-// Lays records into 512-byte blocks the way LogBuilder does and writes the
-// blocks out in large pieces as they fill.  Blocks 0 and 1 come from
-// LogBuilder itself, written last, once the block count is known.
-class BlockStream {
-public:
-    BlockStream(const std::string& path, const LogOptions& o) : path_(path), o_(o)
-    {
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd_ < 0)
-            throw std::runtime_error("open " + path + ": " + std::strerror(errno));
-        buf_.resize(size_t(kBufBlocks) * o_.blk_sz);
-        first_block_ = LogBuilder(o_).first_record_block();
-        cur_block_ = first_block_;
-        buf_first_ = first_block_;
-    }
-    ~BlockStream()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-
-    // Bytes of the file so far, whole blocks counted.
-    uint64_t size() const { return o_.blk0_sz + uint64_t(o_.blk_sz) * (cur_block_ - 1); }
-
-    void add_record(const Bytes& rec)
-    {
-        const uint32_t bsz = o_.blk_sz;
-        open_block();
-        if (!cur_has_first_) {
-            uint8_t* b = block(cur_block_);
-            const uint16_t rb = uint16_t(cur_off_ & 0x7FFF);
-            b[offsetof(REDO_BH, rba_byte)] = uint8_t(rb);
-            b[offsetof(REDO_BH, rba_byte) + 1] = uint8_t(rb >> 8);
-            cur_has_first_ = true;
-        }
-        const uint8_t* src = rec.data();
-        size_t rem = rec.size();
-        uint32_t off = cur_off_;
-        while (off + rem > bsz) {
-            const size_t n = bsz - off;
-            std::memcpy(block(cur_block_) + off, src, n);
-            src += n;
-            rem -= n;
-            cur_block_++;
-            cur_open_ = false;
-            open_block();
-            off = BLOCK_HEADER_SIZE;
-        }
-        std::memcpy(block(cur_block_) + off, src, rem);
-        const uint32_t end = off + uint32_t(rem);
-        if (bsz - end < RECORD_HEADER_SIZE)
-            finish_block();
-        else
-            cur_off_ = end;
-    }
-
-    // Writes the blocks still held, then blocks 0 and 1 with the final count.
-    void close()
-    {
-        if (cur_open_)
-            cur_block_++;
-        flush(cur_block_);
-        LogBuilder head(o_);
-        Bytes h = head.image();  // blocks 0 and 1 of a log with no records
-        const uint32_t nblocks = cur_block_;
-        set_u32(h, offsetof(REDO_BLOCK0, fsz), nblocks);
-        set_u32(h, o_.blk0_sz + offsetof(REDO_BLOCK1, fsz), nblocks);
-        pwrite_all(h.data(), h.size(), 0);
-        if (::close(fd_) != 0)
-            throw std::runtime_error("close " + path_ + ": " + std::strerror(errno));
-        fd_ = -1;
-    }
-
-private:
-    static constexpr uint32_t kBufBlocks = 16384;  // 8 MiB of 512-byte blocks
-
-    uint8_t* block(uint64_t n) { return buf_.data() + (n - buf_first_) * o_.blk_sz; }
-
-    void open_block()
-    {
-        if (cur_open_)
-            return;
-        if (cur_block_ - buf_first_ == kBufBlocks)
-            flush(cur_block_);
-        uint8_t* b = block(cur_block_);
-        std::memset(b, 0, o_.blk_sz);
-        REDO_BH bh{};
-        std::memcpy(bh.magic, o_.block_magic.data(), 4);
-        bh.rba_blk = uint32_t(cur_block_);
-        bh.rba_sqn = o_.sequence;
-        std::memcpy(b, &bh, sizeof bh);
-        cur_open_ = true;
-        cur_has_first_ = false;
-    }
-
-    void finish_block()
-    {
-        if (cur_open_) {
-            cur_block_++;
-            cur_open_ = false;
-        }
-        cur_off_ = BLOCK_HEADER_SIZE;
-    }
-
-    // Writes the buffered blocks before block `upto`; they are final.
-    void flush(uint64_t upto)
-    {
-        const uint64_t off = o_.blk0_sz + uint64_t(o_.blk_sz) * (buf_first_ - 1);
-        pwrite_all(buf_.data(), size_t(upto - buf_first_) * o_.blk_sz, off);
-        buf_first_ = upto;
-    }
-
-    void pwrite_all(const uint8_t* p, size_t n, uint64_t off)
-    {
-        while (n > 0) {
-            ssize_t w = ::pwrite(fd_, p, n, off_t(off));
-            if (w < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw std::runtime_error("write " + path_ + ": " + std::strerror(errno));
-            }
-            p += w;
-            n -= size_t(w);
-            off += uint64_t(w);
-        }
-    }
-
-    std::string path_;
-    LogOptions o_;
-    int fd_ = -1;
-    Bytes buf_;
-    uint64_t first_block_;
-    uint64_t buf_first_;  // file block held at the start of buf_
-    uint64_t cur_block_;
-    uint32_t cur_off_ = BLOCK_HEADER_SIZE;
-    bool cur_open_ = false;
-    bool cur_has_first_ = false;
-};
 
 struct Table {
     uint32_t objn, objd;
@@ -570,17 +429,30 @@ private:
 
 int write_bench(uint64_t size_mb, const std::string& path, uint64_t seed)
 {
+    // blocks are written out every 8 MiB, so memory stays flat whatever the size
+    constexpr uint32_t kFlushBlocks = 16384;
     LogOptions o;
     o.first_scn = 31000000;
-    BlockStream out(path, o);
+    LogBuilder log(o);
     BenchGen gen(seed, o.first_scn);
     const uint64_t target = size_mb * 1024 * 1024;
-    while (out.size() < target) {
+
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        throw std::runtime_error("open " + path + ": " + std::strerror(errno));
+    uint32_t flushed = log.position().block;
+    while (o.blk0_sz + uint64_t(o.blk_sz) * (log.position().block - 1) < target) {
         uint64_t scn;
         std::vector<Vector> v = gen.next(scn);
-        out.add_record(encode_record(scn, v));
+        log.add(scn, v);
+        if (log.position().block - flushed >= kFlushBlocks) {
+            log.flush_blocks(fd, path);
+            flushed = log.position().block;
+        }
     }
-    out.close();
+    log.write_to(fd, path);
+    if (::close(fd) != 0)
+        throw std::runtime_error("close " + path + ": " + std::strerror(errno));
     return 0;
 }
 

@@ -805,25 +805,51 @@ void LogBuilder::write(const std::string& path) const
     if (fd < 0)
         throw std::runtime_error("open " + path + ": " + std::strerror(errno));
     try {
-        const Bytes head = header_bytes();
-        pwrite_all(fd, head.data(), head.size(), 0, path);
-        for (const Run& r : runs_)
-            if (!r.hole)
-                pwrite_all(fd, r.bytes.data(), r.bytes.size(),
-                           file_offset(uint32_t(r.first_block), 0), path);
-        const uint64_t blocks_end = file_size() - stray_;
-        if (::ftruncate(fd, static_cast<off_t>(blocks_end)) != 0)
-            throw std::runtime_error("ftruncate " + path + ": " + std::strerror(errno));
-        if (stray_ > 0) {
-            const Bytes tail(stray_, kStrayByte);
-            pwrite_all(fd, tail.data(), tail.size(), blocks_end, path);
-        }
+        write_to(fd, path);
     } catch (...) {
         ::close(fd);
         throw;
     }
     if (::close(fd) != 0)
         throw std::runtime_error("close " + path + ": " + std::strerror(errno));
+}
+
+void LogBuilder::write_to(int fd, const std::string& path) const
+{
+    const Bytes head = header_bytes();
+    pwrite_all(fd, head.data(), head.size(), 0, path);
+    for (const Run& r : runs_)
+        if (!r.hole)
+            pwrite_all(fd, r.bytes.data(), r.bytes.size(), file_offset(uint32_t(r.first_block), 0), path);
+    const uint64_t blocks_end = file_size() - stray_;
+    if (::ftruncate(fd, static_cast<off_t>(blocks_end)) != 0)
+        throw std::runtime_error("ftruncate " + path + ": " + std::strerror(errno));
+    if (stray_ > 0) {
+        const Bytes tail(stray_, kStrayByte);
+        pwrite_all(fd, tail.data(), tail.size(), blocks_end, path);
+    }
+}
+
+void LogBuilder::flush_blocks(int fd, const std::string& path)
+{
+    // every run before the last is finished; holes need no writing
+    for (size_t i = 0; i + 1 < runs_.size(); i++)
+        if (!runs_[i].hole)
+            pwrite_all(fd, runs_[i].bytes.data(), runs_[i].bytes.size(),
+                       file_offset(uint32_t(runs_[i].first_block), 0), path);
+    if (runs_.size() > 1)
+        runs_.erase(runs_.begin(), runs_.end() - 1);
+    if (runs_.empty() || runs_.back().hole)
+        return;
+
+    // of the last run, all but the block still open
+    Run& r = runs_.back();
+    const uint64_t done = r.nblocks - (cur_open_ ? 1 : 0);
+    const size_t bytes = size_t(done) * o_.blk_sz;
+    pwrite_all(fd, r.bytes.data(), bytes, file_offset(uint32_t(r.first_block), 0), path);
+    r.bytes.erase(r.bytes.begin(), r.bytes.begin() + ptrdiff_t(bytes));
+    r.first_block += done;
+    r.nblocks -= done;
 }
 
 void LogBuilder::write_file(const std::string& path, const Bytes& bytes)

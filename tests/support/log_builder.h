@@ -250,6 +250,12 @@ public:
     // Writes the file (created or truncated), holes as holes.  Throws
     // std::runtime_error on a system error.
     void write(const std::string& path) const;
+    // For logs too large to hold: flush_blocks() writes to fd every block laid
+    // down so far except the one records still go into, and forgets them;
+    // write_to() at the end writes what is left and blocks 0 and 1.  After a
+    // flush, image() and write() no longer describe the whole file.
+    void flush_blocks(int fd, const std::string& path);
+    void write_to(int fd, const std::string& path) const;
     static void write_file(const std::string& path, const Bytes& bytes);
 
     // File offset of byte `offset` of block `block` (block 0 included).
