@@ -103,6 +103,22 @@ TEST(PrintHex, LongestColumnOf65535Bytes)
     }
 }
 
+// Digits are made in groups of 16, 8 and 4 bytes that may overlap: every
+// length up to three groups, taken from an exactly-sized buffer so a read
+// past the value is caught, must give the same text as one byte at a time.
+TEST(PrintHex, EveryLengthUpTo48)
+{
+    for (int len = 0; len <= 48; len++) {
+        std::vector<uint8_t> bytes(static_cast<size_t>(len));
+        for (int i = 0; i < len; i++)
+            bytes[size_t(i)] = uint8_t(i * 37 + len * 11 + 0x80);
+        for (bool full : {true, false}) {
+            SCOPED_TRACE("length " + std::to_string(len));
+            expect_printed(bytes, len, full, literal(bytes, full));
+        }
+    }
+}
+
 // Callers advance by the result, so the next piece lands on the NUL.
 TEST(PrintHex, PiecesChainOnTheResult)
 {
