@@ -79,6 +79,9 @@ static int check_last_block(MINER *mnr)
 
     if (mnr->rd_tail < BLOCK_HEADER_SIZE)
         return 0;
+    // bytes that merely look like a block header are stray bytes
+    if (read_u32(mnr->rbuf + offsetof(REDO_BH, rba_blk)) != (uint32_t)mnr->curr_blk)
+        return 0;
     first = read_u16(mnr->rbuf + offsetof(REDO_BH, rba_byte)) & 0x7fff;
     if (first < BLOCK_HEADER_SIZE || first > (uint32_t)mnr->blk_sz - 4)
         return 0;
@@ -86,6 +89,34 @@ static int check_last_block(MINER *mnr)
     fprintf(stderr, "read %s: the file ends %u bytes into block %d, where a record begins; that block is not read\n",
             mnr->logfile, mnr->rd_tail, mnr->curr_blk);
     return -1;
+}
+
+/*
+ * At the end of the file, when block 1 can be trusted: a file holding fewer
+ * whole blocks than the header says this use of the log wrote is cut short.
+ * An archived copy holds only the written blocks, so fewer blocks than the
+ * log was created with is no fault; nothing is checked while the next
+ * available block is unknown.
+ */
+static int check_written_blocks(MINER *mnr)
+{
+    uint64_t held = (uint64_t)mnr->curr_blk - 1;   /* whole blocks from block 1 on */
+
+    if (!mnr->csum || !nab_known(mnr) || mnr->nab < 2 || held >= (uint64_t)mnr->nab - 1)
+        return 0;
+    clear_progress(mnr);
+    fprintf(stderr, "read %s: the header says %u blocks were written, the file holds %llu\n", mnr->logfile,
+            mnr->nab - 1, (unsigned long long)held);
+    return -1;
+}
+
+/* Reads the chunk that begins at curr_blk and checks its blocks. */
+static int read_chunk(MINER *mnr)
+{
+    if (read_blocks(mnr) < 0)
+        return -1;
+    check_chunk(mnr);
+    return 0;
 }
 
 /* Moves on to the chunk after the one in the read buffer and reads it. */
@@ -100,7 +131,7 @@ static int next_chunk(MINER *mnr)
     mnr->curr_blk += mnr->rd_blks;
     if (mnr->progress)
         show_progress(mnr);
-    return read_blocks(mnr);
+    return read_chunk(mnr);
 }
 
 static void report_cut_off(MINER *mnr, int32_t rlen)
@@ -122,7 +153,7 @@ int mine_redolog(MINER *mnr)
     mnr->curr_blk = 2;
     if (mnr->progress)
         show_progress(mnr);
-    if (read_blocks(mnr) < 0)
+    if (read_chunk(mnr) < 0)
         return -1;
 
     for (;;) {
@@ -135,6 +166,8 @@ int mine_redolog(MINER *mnr)
         if (iblk >= mnr->rd_blks) {
             if (mnr->rd_blks == 0) {
                 ret = check_last_block(mnr);
+                if (ret == 0)
+                    ret = check_written_blocks(mnr);
                 break;
             }
             iblk = 0;
@@ -163,6 +196,7 @@ int mine_redolog(MINER *mnr)
             }
             rec_ofs = first;
         }
+        mnr->rec_seq = read_u32(blk + offsetof(REDO_BH, rba_sqn));
 
         rlen = (int32_t)read_u32(blk + rec_ofs);
         if (rlen == 0) {

@@ -45,8 +45,18 @@ int parse_record(MINER *mnr, uint8_t *record)
     scn = ((uint64_t)rh.scn_wrap << 32) + rh.scn_base;
     if (scn < mnr->start_scn)
         return 0;
-    if (scn < mnr->first_scn || scn > mnr->end_scn)
+    if (scn > mnr->end_scn)
         return -1;
+    if (scn < mnr->first_scn) {
+        // In a block an earlier use of the log wrote, a lower SCN is where
+        // this use ended.  In a block of this log's own sequence, with
+        // checksums to vouch for the header, it is a damaged record.
+        if (!mnr->csum || mnr->rec_seq != mnr->seq)
+            return -1;
+        note_damage(mnr, "record SCN %llu lies below the log's first SCN %llu; record passed over",
+                    (unsigned long long)scn, (unsigned long long)mnr->first_scn);
+        return 0;
+    }
 
     hdr = (rh.vld & VLD_LONG_HEADER) ? LONG_RECORD_HEADER_SIZE : RECORD_HEADER_SIZE;
     if (rh.rlen < hdr) {

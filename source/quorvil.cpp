@@ -119,60 +119,6 @@ show_usage:
     return -1;
 }
 
-/*
- * Reads blocks 0 and 1 and takes the block sizes and first SCN from them.
- * Refuses, with a message naming the file, a header too short for what it
- * declares and sizes the reader cannot work with.
- */
-static int read_header(MINER *mnr)
-{
-    ssize_t got;
-    REDO_BLOCK0 b0;
-    REDO_BLOCK1 b1;
-
-    do {
-        got = pread(mnr->fd, mnr->rbuf, HEADER_READ, 0);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
-        fprintf(stderr, "read %s: %s\n", mnr->logfile, strerror(errno));
-        return -1;
-    }
-    // block 0 is not whole: a short file is short on every read, so do not retry
-    if (got < (ssize_t)sizeof b0) {
-        fprintf(stderr, "read %s: header needs %d bytes, got %d\n", mnr->logfile,
-                (int)sizeof b0, (int)got);
-        return -1;
-    }
-    read_layout(&b0, mnr->rbuf, sizeof b0);
-    if (b0.endian != MAGIC) {
-        fprintf(stderr, "%s bytes endian not match.\n", mnr->logfile);
-        return -1;
-    }
-    // block 0 must hold its own header and leave block 1's header inside the read
-    if (b0.bsz < sizeof b0 || b0.bsz > HEADER_READ - sizeof b1) {
-        fprintf(stderr, "%s: block 0 size %u is not usable (%d to %d bytes)\n", mnr->logfile,
-                b0.bsz, (int)sizeof b0, HEADER_READ - (int)sizeof b1);
-        return -1;
-    }
-    mnr->blk0_sz = (int)b0.bsz;
-    if (got < (ssize_t)(mnr->blk0_sz + sizeof b1)) {
-        fprintf(stderr, "read %s: header needs %d bytes, got %d\n", mnr->logfile,
-                mnr->blk0_sz + (int)sizeof b1, (int)got);
-        return -1;
-    }
-    read_layout(&b1, mnr->rbuf + mnr->blk0_sz, sizeof b1);
-    // a block must hold its header and a record header, and fit the read buffer
-    if (b1.bsz < BLOCK_HEADER_SIZE + RECORD_HEADER_SIZE || b1.bsz > (uint32_t)mnr->rbuf_sz) {
-        fprintf(stderr, "%s: block size %u is not usable (%d to %d bytes)\n", mnr->logfile,
-                b1.bsz, BLOCK_HEADER_SIZE + RECORD_HEADER_SIZE, mnr->rbuf_sz);
-        return -1;
-    }
-    mnr->thread = (int)b1.thread;
-    mnr->blk_sz = (int)b1.bsz;
-    mnr->first_scn = ((uint64_t)b1.low_scn_wrap << 32) + b1.low_scn_base;
-    return 0;
-}
-
 /* Closes the CSV and says whether every byte of it reached the file. */
 static int close_output(MINER *mnr)
 {
@@ -224,6 +170,13 @@ int main(int argc, char **argv)
         mnr->log_sz = (uint64_t)st.st_size;
     if (read_header(mnr) < 0)
         goto error_exit;
+    if (compat_after_11_2(mnr->compat)) {
+        char ver[32];
+
+        format_compat(mnr->compat, ver, sizeof ver);
+        fprintf(stderr, "%s: compatibility %s: quorvil's layouts are those of logs up to 11.2, "
+                "so lines from this log may be wrong\n", mnr->logfile, ver);
+    }
 
     mnr->cfp = fopen(mnr->outfile, "w");
     if (mnr->cfp == NULL) {

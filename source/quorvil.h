@@ -36,9 +36,9 @@
 /*
  * REDO_BLOCK0: the first 32 bytes of the file (block 0).
  *   off width field   meaning
- *     0   20  bh      not read
+ *     0   20  bh      block 0's own header; its checksum is the word at 16
  *    20    4  bsz     size of block 0, and so the file offset of block 1
- *    24    4  fsz     not read
+ *    24    4  fsz     blocks after block 0 the log was created with
  *    28    4  endian  byte-order mark, MAGIC in host order
  */
 typedef struct __redo_block0 {
@@ -49,15 +49,28 @@ typedef struct __redo_block0 {
 } REDO_BLOCK0;
 static_assert(sizeof(REDO_BLOCK0) == 32);
 static_assert(offsetof(REDO_BLOCK0, endian) == 28);
+#define BLOCK0_CHECKSUM_OFFSET 16
 
 /*
  * REDO_BLOCK1: 208 bytes at file offset blk0_sz (block 1, the redo header).
  *   off width field          meaning
- *     0   16  bh             block header, not read here
+ *     0   16  bh             block header: block number 1, the log's sequence, checksum
+ *    20    4  csvn           compatibility version: a byte, two nibbles, two bytes
+ *                            (0x0b200400 is 11.2.0.4.0)
+ *    24    4  dbid           database id
+ *    28    8  dbname         database name, NUL-padded
+ *    40    4  fsz            blocks after block 0 the log was created with
  *    44    4  bsz            size of block 1 and of every later block
+ *    92   64  desc           the database's own description of the log, NUL-padded
+ *   156    4  nab            next available block: the first block not written in
+ *                            this use of the log; 0xFFFFFFFF while it is written
  *   176    4  thread         redo thread number
  *   180    4  low_scn_base   low 32 bits of the log's lowest SCN
  *   184    2  low_scn_wrap   high 16 bits of the log's lowest SCN
+ *   188    4  low_scn_time   time of the lowest SCN (see format_redo_time)
+ *   192    4  next_scn_base  low 32 bits of the next SCN; all ones while written
+ *   196    2  next_scn_wrap  high 16 bits of the next SCN
+ *   200    4  next_scn_time  time of the next SCN
  *   every other field is not read
  */
 typedef struct __redo_block1 {
@@ -97,15 +110,20 @@ static_assert(sizeof(REDO_BLOCK1) == 208);
 static_assert(offsetof(REDO_BLOCK1, bsz) == 44);
 static_assert(offsetof(REDO_BLOCK1, thread) == 176);
 static_assert(offsetof(REDO_BLOCK1, low_scn_wrap) == 184);
+static_assert(offsetof(REDO_BLOCK1, desc) == 92);
+static_assert(offsetof(REDO_BLOCK1, nab) == 156);
+static_assert(offsetof(REDO_BLOCK1, next_scn_time) == 200);
+#define NAB_UNKNOWN 0xFFFFFFFFU
 
 /*
  * REDO_BH: the 16-byte header of every block from block 1 on.
  *   off width field     meaning
  *     0    4  magic     not read
- *     4    4  rba_blk   not read
- *     8    4  rba_sqn   not read
+ *     4    4  rba_blk   the block's own number, its position in the file
+ *     8    4  rba_sqn   sequence of the log the block was written for
  *    12    2  rba_byte  low 15 bits: offset of the first record that begins here
- *    14    2  chkval    not read
+ *    14    2  chkval    checksum: the XOR of all 16-bit words of the block,
+ *                       this one included, is 0; a stored 0 means not checked
  */
 typedef struct __redo_block_header {
     uint8_t magic[4];
@@ -116,6 +134,7 @@ typedef struct __redo_block_header {
 } REDO_BH;
 static_assert(sizeof(REDO_BH) == BLOCK_HEADER_SIZE);
 static_assert(offsetof(REDO_BH, rba_byte) == 12);
+static_assert(offsetof(REDO_BH, chkval) == 14);
 
 /*
  * REDO_RH_MINOR: the short record header, 24 bytes.  With bit 0x04 of vld set
@@ -491,6 +510,14 @@ typedef struct __miner {
     int progress;             /* 1: show a progress line on the terminal; 2: one is shown */
     double prog_start;        /* when mining began, and when the line was last drawn */
     double prog_shown;
+
+    /* What block 1 says of the log, and whether its checksums can be trusted. */
+    uint32_t seq;             /* the log's sequence, from block 1's header */
+    uint32_t nab;             /* next available block; NAB_UNKNOWN while written */
+    uint32_t log_blks;        /* blocks after block 0 the log was created with */
+    uint32_t compat;          /* compatibility version, as stored */
+    int csum;                 /* 1: block 1's checksum holds, so every block's is checked */
+    uint32_t rec_seq;         /* sequence in the header of the block where the record began */
 } MINER;
 
 extern MINER miner;
@@ -534,6 +561,27 @@ void usage(const char *prgname);
 
 /* copyright.cpp */
 void show_copyright(void);
+
+/* read_header.cpp: blocks 0 and 1 */
+int read_header(MINER *mnr);
+bool nab_known(const MINER *mnr);
+
+/* check_block.cpp: block checksums and what a block is */
+typedef enum {
+    BLOCK_INTACT,             /* its own number, the log's sequence, checksum holds */
+    BLOCK_STALE,              /* its own number, another sequence: an earlier use of the log */
+    BLOCK_UNWRITTEN,          /* all zeros */
+    BLOCK_MISPLACED,          /* header names another block number */
+    BLOCK_BAD_CHECKSUM,       /* stored checksum not 0 and does not hold */
+    BLOCK_UNCHECKED,          /* stored checksum 0, otherwise its own */
+    BLOCK_CLASSES
+} BLOCK_CLASS;
+uint16_t block_checksum(const uint8_t *blk, uint32_t len);
+BLOCK_CLASS classify_block(const uint8_t *blk, uint32_t len, uint32_t blkno, uint32_t seq);
+void check_chunk(MINER *mnr);
+void format_redo_time(uint32_t t, char *buf, size_t n);
+void format_compat(uint32_t v, char *buf, size_t n);
+bool compat_after_11_2(uint32_t v);
 
 /* mine_redolog.cpp, read_blocks.cpp */
 int mine_redolog(MINER *mnr);

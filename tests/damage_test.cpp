@@ -386,6 +386,7 @@ TEST_P(FirstRecordOffset, OnlyItsBlockIsLost)
     b.add(30, {v_commit(X)});
     Bytes img = b.image();
     set_u16(img, b.file_offset(3, offsetof(REDO_BH, rba_byte)), oc.rba_byte);
+    b.seal(img);
     LogBuilder::write_file(log, img);
 
     RunResult r = run_quorvil({"-log", log, "-out", out});

@@ -162,6 +162,13 @@ TEST(LargeLog, WidestInsertWrittenWhole)
     expect_same_text(csv, CSV_HEADER + start_line(60) + line + commit_line(62));
 }
 
+LogOptions no_checksums()
+{
+    LogOptions o;
+    o.checksums = false;
+    return o;
+}
+
 // Files that end before the header is whole, or before the first block is.
 struct ShortFile {
     const char* name;
@@ -221,7 +228,11 @@ INSTANTIATE_TEST_SUITE_P(
         // from here the header is whole: a block that is not whole is never read,
         // and one whose header says a record begins in it is a log cut short
         ShortFile{"ends_inside_block1", {}, 720, "quorvil end.\n", true, 0},
-        ShortFile{"ends_after_block1", {}, 1024, "quorvil end.\n", true, 0},
+        // block 1's checksum holds, so its next available block (3) is
+        // believed: block 2 was written and is missing
+        ShortFile{"ends_after_block1", {}, 1024,
+                  "read %s: the header says 2 blocks were written, the file holds 1\nquorvil exit with error.\n", true},
+        ShortFile{"ends_after_block1_without_checksums", no_checksums(), 1024, "quorvil end.\n", true, 0},
         ShortFile{"ends_inside_block2", {}, 1535,
                   "read %s: the file ends 511 bytes into block 2, where a record begins; that block is not read\n"
                   "quorvil exit with error.\n",

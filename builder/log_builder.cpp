@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
@@ -69,7 +70,32 @@ void pwrite_all(int fd, const uint8_t* p, size_t n, uint64_t off, const std::str
     }
 }
 
+// Stores the checksum of one block at off: the word that makes the XOR of
+// all of the block's 16-bit words 0.
+void store_checksum(uint8_t* blk, size_t len, size_t off)
+{
+    blk[off] = 0;
+    blk[off + 1] = 0;
+    const uint16_t x = block_xor(blk, len);
+    blk[off] = uint8_t(x);
+    blk[off + 1] = uint8_t(x >> 8);
+}
+
 }  // namespace
+
+uint32_t redo_time(int year, int month, int day, int hour, int minute, int second)
+{
+    return uint32_t((((((year - 1988) * 12 + (month - 1)) * 31 + (day - 1)) * 24 + hour) * 60 + minute) * 60 +
+                    second);
+}
+
+uint16_t block_xor(const uint8_t* blk, size_t len)
+{
+    uint16_t x = 0;
+    for (size_t i = 0; i + 1 < len; i += 2)
+        x ^= uint16_t(blk[i] | (blk[i + 1] << 8));
+    return x;
+}
 
 // ---- bytes -----------------------------------------------------------------
 
@@ -630,9 +656,18 @@ void LogBuilder::open_block()
     cur_has_first_ = false;
 }
 
+bool LogBuilder::sums() const { return o_.checksums && o_.blk_sz >= kBlock1Extent; }
+
+void LogBuilder::close_block(uint64_t block)
+{
+    if (sums())
+        store_checksum(block_ptr(block), o_.blk_sz, offsetof(REDO_BH, chkval));
+}
+
 void LogBuilder::finish_block()
 {
     if (cur_open_) {
+        close_block(cur_block_);
         if (cur_block_ == UINT32_MAX)
             throw std::length_error("LogBuilder: block number overflow");
         cur_block_++;
@@ -645,6 +680,12 @@ LogBuilder::Pos LogBuilder::add_record(const Bytes& rec)
 {
     if (rec.empty())
         throw std::invalid_argument("add_record: empty record");
+    if (rec.size() >= offsetof(REDO_RH_MINOR, scn_base) + 4) {
+        const uint64_t scn = (uint64_t(rec[6] | rec[7] << 8) << 32) |
+                             uint32_t(rec[8] | rec[9] << 8 | rec[10] << 16 | uint32_t(rec[11]) << 24);
+        max_scn_ = any_record_ ? std::max(max_scn_, scn) : scn;
+        any_record_ = true;
+    }
     open_block();
     const Pos begin{cur_block_, cur_off_};
     if (!cur_has_first_) {
@@ -672,6 +713,7 @@ LogBuilder::Pos LogBuilder::add_record(const Bytes& rec)
         std::memcpy(block_ptr(cur_block_) + off, src, n);
         src += n;
         rem -= n;
+        close_block(cur_block_);
         cur_block_++;
         cur_open_ = false;
         open_block();
@@ -727,11 +769,16 @@ Bytes LogBuilder::header_bytes() const
 {
     const size_t n = o_.blk0_sz + size_t(o_.blk_sz) * (first_rec_block_ - 1);
     Bytes b(n, 0);
+    const uint32_t declared =
+        o_.declared_blocks ? *o_.declared_blocks : uint32_t(std::min<uint64_t>(block_count() - 1, UINT32_MAX));
 
+    // Block 0 has a 20-byte header of its own, its checksum at offset 16.
     REDO_BLOCK0 b0{};
     b0.bh[1] = 0x22;
+    b0.bh[6] = 0xc0;
+    b0.bh[7] = 0xff;
     b0.bsz = o_.blk0_sz;
-    b0.fsz = uint32_t(std::min<uint64_t>(block_count(), UINT32_MAX));
+    b0.fsz = declared;
     put_layout(b, 0, b0);
     if (o_.swap_endian_mark) {
         const uint8_t swapped[4] = {0x7a, 0x7b, 0x7c, 0x7d};
@@ -741,6 +788,7 @@ Bytes LogBuilder::header_bytes() const
         std::memcpy(b.data() + offsetof(REDO_BLOCK0, endian), mark, 4);
     }
 
+    const uint64_t next_scn = o_.next_scn ? *o_.next_scn : (any_record_ ? max_scn_ + 1 : o_.first_scn);
     REDO_BLOCK1 b1{};
     REDO_BH bh{};
     std::memcpy(bh.magic, o_.block_magic.data(), 4);
@@ -748,15 +796,29 @@ Bytes LogBuilder::header_bytes() const
     bh.rba_sqn = o_.sequence;
     bh.rba_byte = o_.set_top_bit ? 0x8000 : 0;
     std::memcpy(b1.bh, &bh, sizeof bh);
-    b1.dbid = 0x51560001;
-    std::memcpy(b1.dbname, "QVTEST\0\0", 8);
-    b1.fsz = b0.fsz;
+    b1.csvn = o_.compat;
+    b1.dbid = o_.dbid;
+    std::memcpy(b1.dbname, o_.dbname.data(), std::min<size_t>(o_.dbname.size(), sizeof b1.dbname));
+    b1.fsz = declared;
     b1.bsz = o_.blk_sz;
     b1.fno = 1;
-    b1.ftp = 1;
+    b1.ftp = 2;
+    std::string desc = o_.description;
+    if (desc.empty()) {
+        char d[sizeof b1.desc + 1];
+        std::snprintf(d, sizeof d, "Thread %04u, Seq# %010u, SCN 0x%012llx-0x%012llx", o_.thread, o_.sequence,
+                      (unsigned long long)o_.first_scn, (unsigned long long)(next_scn & 0xFFFFFFFFFFFFULL));
+        desc = d;
+    }
+    std::memcpy(b1.desc, desc.data(), std::min(desc.size(), sizeof b1.desc));
+    b1.nab = o_.next_block ? *o_.next_block : uint32_t(std::min<uint64_t>(end_block(), UINT32_MAX));
     b1.thread = o_.thread;
     b1.low_scn_base = uint32_t(o_.first_scn);
     b1.low_scn_wrap = uint16_t(o_.first_scn >> 32);
+    b1.low_scn_time = o_.first_time;
+    b1.next_scn_base = uint32_t(next_scn);
+    b1.next_scn_wrap = uint16_t(next_scn >> 32);
+    b1.next_scn_time = o_.next_time;
     put_layout(b, o_.blk0_sz, b1);
 
     // With blocks under 208 bytes, the blocks after block 1 begin inside the
@@ -773,7 +835,34 @@ Bytes LogBuilder::header_bytes() const
             if (!read_field(pos))
                 b[o_.blk0_sz + pos] = 0;
     }
+
+    if (o_.checksums)
+        store_checksum(b.data(), o_.blk0_sz, 16);
+    if (sums())
+        store_checksum(b.data() + o_.blk0_sz, o_.blk_sz, offsetof(REDO_BH, chkval));
     return b;
+}
+
+void LogBuilder::seal(Bytes& image) const
+{
+    if (!o_.checksums || image.size() < o_.blk0_sz)
+        return;
+    store_checksum(image.data(), o_.blk0_sz, 16);
+    if (!sums())
+        return;
+    for (uint64_t off = o_.blk0_sz; off + o_.blk_sz <= image.size(); off += o_.blk_sz)
+        store_checksum(image.data() + off, o_.blk_sz, offsetof(REDO_BH, chkval));
+}
+
+// The block records still go into is not closed yet; its bytes as they
+// stand, with their checksum, for writing out.
+Bytes LogBuilder::open_block_bytes() const
+{
+    const Run& r = runs_.back();
+    Bytes blk(r.bytes.end() - o_.blk_sz, r.bytes.end());
+    if (sums())
+        store_checksum(blk.data(), o_.blk_sz, offsetof(REDO_BH, chkval));
+    return blk;
 }
 
 Bytes LogBuilder::image() const
@@ -793,6 +882,10 @@ Bytes LogBuilder::image() const
             out.resize(out.size() + r.nblocks * o_.blk_sz, 0);
         else
             out.insert(out.end(), r.bytes.begin(), r.bytes.end());
+    }
+    if (cur_open_) {
+        const Bytes last = open_block_bytes();
+        std::copy(last.begin(), last.end(), out.end() - o_.blk_sz);
     }
     out.resize(size - stray_, 0);
     out.resize(size, kStrayByte);
@@ -821,6 +914,10 @@ void LogBuilder::write_to(int fd, const std::string& path) const
     for (const Run& r : runs_)
         if (!r.hole)
             pwrite_all(fd, r.bytes.data(), r.bytes.size(), file_offset(uint32_t(r.first_block), 0), path);
+    if (cur_open_) {
+        const Bytes last = open_block_bytes();
+        pwrite_all(fd, last.data(), last.size(), file_offset(cur_block_, 0), path);
+    }
     const uint64_t blocks_end = file_size() - stray_;
     if (::ftruncate(fd, static_cast<off_t>(blocks_end)) != 0)
         throw std::runtime_error("ftruncate " + path + ": " + std::strerror(errno));

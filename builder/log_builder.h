@@ -1,6 +1,6 @@
 /*
- * log_builder.h - writes real redo log files, byte for byte, for the tests
- * and the log generator.
+ * log_builder.h - writes real redo log files, byte for byte, for the tests,
+ * the log generator, the fuzz seeds and quorvil-info's tests.
  *
  * Three levels, each usable on its own:
  *
@@ -40,7 +40,9 @@
  *
  *   LogBuilder(LogOptions): add_record, add, next_block, pad_to_offset,
  *   add_empty_blocks, add_hole_blocks, set_stray_tail, image, write,
- *   file_offset, position, first_record_block, block_count, write_file
+ *   file_offset, position, first_record_block, block_count, seal, write_file
+ *
+ *   redo_time(y, mo, d, h, mi, s), block_xor(blk, len)
  *
  * Placement rule (the one the reader follows): a record begins at the
  * current (block, offset); what does not fit in the block continues at
@@ -199,6 +201,22 @@ void set_rlen(Bytes& rec, uint32_t rlen);
 
 // ---- the file --------------------------------------------------------------------
 
+// Seconds in the redo header's calendar (12 months of 31 days from
+// 1988-01-01 00:00:00), as block 1 stores the times of its SCNs.
+uint32_t redo_time(int year, int month, int day, int hour, int minute, int second);
+
+// The XOR of every little-endian 16-bit word of a block, its stored
+// checksum included: 0 when the checksum holds.
+uint16_t block_xor(const uint8_t* blk, size_t len);
+
+// What a real 11.2 log carries by default: block headers with their own block
+// number and the log's sequence, a checksum in every block (when blk_sz is at
+// least 208, so that block 1's header fits in block 1), and a redo header
+// naming the database, version, thread, sequence, SCNs and their times, and
+// the next available block.  Unset optionals are worked out from what was
+// laid down: the declared blocks are every block after block 0, the next
+// available block is one past the last block, the next SCN one past the
+// highest record SCN.
 struct LogOptions {
     uint32_t blk0_sz = 512;         // size of block 0 (at least 32)
     uint32_t blk_sz = 512;          // size of every later block (at least 40)
@@ -206,8 +224,19 @@ struct LogOptions {
     uint32_t thread = 1;
     bool swap_endian_mark = false;  // write the mark as 7a 7b 7c 7d
     bool set_top_bit = false;       // set 0x8000 in rba_byte of every block written
-    uint32_t sequence = 1;          // rba_sqn of every block header
+    uint32_t sequence = 1;          // rba_sqn of every block header, and block 1's sequence
     std::array<uint8_t, 4> block_magic{0x01, 0x22, 0x00, 0x00};
+
+    bool checksums = true;          // store each block's checksum (0 = not checked when false)
+    std::string dbname = "QVTEST";  // up to 8 bytes
+    uint32_t dbid = 0x51560001;
+    uint32_t compat = 0x0b200400;   // 11.2.0.4.0
+    std::string description;        // empty: "Thread 0001, Seq# 0000000001, SCN 0x...-0x..."
+    std::optional<uint64_t> next_scn;          // all ones: the log is still being written
+    uint32_t first_time = redo_time(2024, 1, 15, 9, 30, 0);
+    uint32_t next_time = redo_time(2024, 1, 15, 10, 30, 0);
+    std::optional<uint32_t> next_block;        // next available block; 0xFFFFFFFF: unknown
+    std::optional<uint32_t> declared_blocks;   // blocks after block 0 the log was created with
 };
 
 class LogBuilder {
@@ -266,6 +295,11 @@ public:
     uint32_t first_record_block() const { return first_rec_block_; }
     // Blocks in the file, block 0 included.
     uint64_t block_count() const;
+    // Stores again the checksum of block 0 and of every whole block from
+    // block 1 on of a file image, after a test changed its bytes on purpose,
+    // so that the change is not also a checksum mismatch.  Does nothing when
+    // the log is built without checksums.
+    void seal(Bytes& image) const;
     // File size, stray tail included.
     uint64_t file_size() const;
 
@@ -278,6 +312,9 @@ private:
     };
 
     void finish_block();
+    void close_block(uint64_t block);  // the block is final: store its checksum
+    bool sums() const;
+    Bytes open_block_bytes() const;
     void open_block();                 // materialises block cur_block_
     uint8_t* block_ptr(uint64_t block);
     uint64_t end_block() const;        // one past the last block laid down
@@ -291,6 +328,8 @@ private:
     bool cur_open_ = false;       // the current block has been laid down
     bool cur_has_first_ = false;  // a record has begun in the current block
     size_t stray_ = 0;
+    uint64_t max_scn_ = 0;        // highest record SCN laid down
+    bool any_record_ = false;
 };
 
 }  // namespace qvtest
