@@ -110,13 +110,25 @@ static int check_written_blocks(MINER *mnr)
     return -1;
 }
 
-/* Reads the chunk that begins at curr_blk and checks its blocks. */
+/* Reads the chunk that begins at curr_blk; none of its blocks is checked yet. */
 static int read_chunk(MINER *mnr)
 {
-    if (read_blocks(mnr) < 0)
-        return -1;
-    check_chunk(mnr);
-    return 0;
+    mnr->blk_checked = 0;
+    return read_blocks(mnr);
+}
+
+/*
+ * Block iblk of the chunk, as the walk enters it.  Its checksum is checked
+ * then, with every block before it not yet checked, while its bytes are
+ * about to be used anyway: checking the whole chunk up front would read it
+ * from memory twice.
+ */
+static inline uint8_t *enter_block(MINER *mnr, int iblk)
+{
+    if (mnr->csum)
+        while (mnr->blk_checked <= iblk)
+            check_block(mnr, mnr->blk_checked++);
+    return mnr->rbuf + (size_t)iblk * (uint32_t)mnr->blk_sz;
 }
 
 /* Moves on to the chunk after the one in the read buffer and reads it. */
@@ -178,7 +190,7 @@ int mine_redolog(MINER *mnr)
             continue;
         }
 
-        blk = mnr->rbuf + (size_t)iblk * bsz;
+        blk = enter_block(mnr, iblk);
         mnr->rec_blk = (int64_t)mnr->curr_blk + iblk;
         if (rec_ofs == 0) {
             uint32_t first = read_u16(blk + offsetof(REDO_BH, rba_byte)) & 0x7fff;
@@ -253,7 +265,7 @@ int mine_redolog(MINER *mnr)
                     break;
                 }
             }
-            blk = mnr->rbuf + (size_t)iblk * bsz;
+            blk = enter_block(mnr, iblk);
             rec_ofs = BLOCK_HEADER_SIZE;
         }
         if (ret < 0) {

@@ -518,6 +518,7 @@ typedef struct __miner {
     uint32_t compat;          /* compatibility version, as stored */
     int csum;                 /* 1: block 1's checksum holds, so every block's is checked */
     uint32_t rec_seq;         /* sequence in the header of the block where the record began */
+    int blk_checked;          /* blocks of the chunk in the read buffer checked so far */
 } MINER;
 
 extern MINER miner;
@@ -578,7 +579,7 @@ typedef enum {
 } BLOCK_CLASS;
 uint16_t block_checksum(const uint8_t *blk, uint32_t len);
 BLOCK_CLASS classify_block(const uint8_t *blk, uint32_t len, uint32_t blkno, uint32_t seq);
-void check_chunk(MINER *mnr);
+void check_block(MINER *mnr, int i);
 void format_redo_time(uint32_t t, char *buf, size_t n);
 void format_compat(uint32_t v, char *buf, size_t n);
 bool compat_after_11_2(uint32_t v);
