@@ -3,9 +3,10 @@
 # that SQLite reads back exactly what a separate CSV reader (python3's csv
 # module) finds in the file: the rows, the nine columns, the operations and
 # the SQL_REDO text with its doubled quotes undone.  Then loads two CSVs into
-# one table with the README's loop and checks it holds the rows of both.
+# one table with the README's loop and checks it holds the rows of both, and
+# checks that DDL names in Latin-1 are kept as their bytes.
 #
-# usage: sqlite_test.sh BUILD_DIR SOURCE_DIR
+# usage: sqlite_test.sh BUILD_DIR SOURCE_DIR LOG_WRITER
 set -euo pipefail
 
 fail() {
@@ -17,9 +18,10 @@ command -v sqlite3 >/dev/null ||
     fail "sqlite3 is not installed; install the Debian package sqlite3 (apt-get install -y sqlite3)"
 command -v python3 >/dev/null || fail "python3 is not installed"
 
-[ $# -eq 2 ] || { echo "usage: $0 BUILD_DIR SOURCE_DIR" >&2; exit 2; }
+[ $# -eq 3 ] || { echo "usage: $0 BUILD_DIR SOURCE_DIR LOG_WRITER" >&2; exit 2; }
 build=$(cd "$1" && pwd)
 source_dir=$(cd "$2" && pwd)
+writer=$3
 quorvil="$build/quorvil"
 log="$source_dir/samples/sample.log"
 header='SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO'
@@ -27,6 +29,7 @@ operations="START COMMIT ROLLBACK INSERT DELETE UPDATE DDL"
 
 [ -x "$quorvil" ] || fail "$quorvil is not built"
 [ -f "$log" ] || fail "sample log $log is missing"
+[ -x "$writer" ] || fail "$writer is not built"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorvil-sqlite.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -187,4 +190,14 @@ same=$(many "ATTACH '$db' AS whole;
                AND m.TABLE_NAME IS w.TABLE_NAME AND m.OPERATION IS w.OPERATION AND m.SQL_REDO IS w.SQL_REDO;")
 [ "$same" -eq "$rows" ] || fail "only $same of $rows rows loaded from two CSVs match the single import"
 
-echo "sqlite_test: ok ($rows rows; $part1 + $part2 from two CSVs into one table)"
+# Text that is not UTF-8 is stored as its bytes: Café in Latin-1 is 43 61 66 e9.
+"$writer" "$work/latin1.log" || fail "$writer could not write the log"
+status=0
+"$quorvil" -log "$work/latin1.log" -out "$work/latin1.csv" 2>"$work/latin1.err" || status=$?
+[ "$status" -eq 0 ] || { cat "$work/latin1.err" >&2; fail "quorvil on the Latin-1 log exited with $status"; }
+sqlite3 -batch -bail "$work/latin1.db" ".import --csv '$work/latin1.csv' redo" ||
+    fail "sqlite3 .import --csv of the Latin-1 CSV failed"
+names=$(sqlite3 -batch -bail "$work/latin1.db" "SELECT group_concat(hex(TABLE_NAME), ' ') FROM redo WHERE OPERATION = 'DDL';")
+[ "$names" = "436166E9 C974E92C2032303234" ] || fail "SQLite holds the DDL names as $names, not the bytes of the CSV"
+
+echo "sqlite_test: ok ($rows rows; $part1 + $part2 from two CSVs into one table; Latin-1 names kept as bytes)"
