@@ -9,13 +9,17 @@ cd "$(dirname "$0")/.."
 # machine without one of them, root installs it; anyone else is told what to
 # install.
 need=(cmake:cmake ninja:ninja-build g++:g++ clang++:clang sqlite3:sqlite3 man:man-db groff:groff-base
-      dpkg-deb:dpkg script:bsdutils valgrind:valgrind /usr/bin/time:time)
+      dpkg-deb:dpkg script:bsdutils valgrind:valgrind /usr/bin/time:time runuser:util-linux)
 missing=()
 for pair in "${need[@]}"; do
     command -v "${pair%%:*}" >/dev/null 2>&1 || missing+=("${pair##*:}")
 done
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || missing+=(libclang-rt-dev)
+# The loading tests: a PostgreSQL server of their own, and pandas for Debian's
+# python3 (not whichever python3 comes first on PATH).
+ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || missing+=(postgresql)
+/usr/bin/python3 -c 'import pandas' >/dev/null 2>&1 || missing+=(python3-pandas)
 if [ ${#missing[@]} -gt 0 ]; then
     if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
         apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -1,7 +1,8 @@
 # Tests that drive the built program, its installation and outside tools
-# (cmake --install, cpack, dpkg-deb, man, script, sqlite3) through shell
-# scripts in scripts/.  Each script takes the build tree and, where it needs
-# the sample log or the manual page, the source tree.
+# (cmake --install, cpack, dpkg-deb, man, script, sqlite3, PostgreSQL, pandas)
+# through shell scripts in scripts/.  Each script takes the build tree and,
+# where it needs them, the source tree (the sample log, the manual page) and
+# the program that writes the log it mines.
 
 find_program(QUORVIL_BASH bash REQUIRED)
 
@@ -13,11 +14,29 @@ add_test(NAME progress_line
          COMMAND ${QUORVIL_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/scripts/progress_test.sh
                  ${CMAKE_BINARY_DIR})
 
+# The log the loading scripts mine: Latin-1 text, object numbers past 2^31
+# and a statement longer than 128 KiB, written by the builder.
+add_executable(qv_loading_log ${CMAKE_CURRENT_SOURCE_DIR}/scripts/loading_log.cpp)
+target_link_libraries(qv_loading_log PRIVATE qv_builder)
+
 add_test(NAME sqlite_import
          COMMAND ${QUORVIL_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/scripts/sqlite_test.sh
-                 ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+                 ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} $<TARGET_FILE:qv_loading_log>)
 
-set_tests_properties(install_and_package progress_line sqlite_import
+# A CSV of Latin-1 bytes loaded into PostgreSQL (a server of its own, started
+# in a temporary folder) and into pandas.  Needs root and the Debian packages
+# postgresql and python3-pandas; without them it is skipped, not passed.
+add_test(NAME load_postgresql_pandas
+         COMMAND ${QUORVIL_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/scripts/loading_test.sh
+                 ${CMAKE_BINARY_DIR} $<TARGET_FILE:qv_loading_log>)
+set_tests_properties(load_postgresql_pandas PROPERTIES SKIP_RETURN_CODE 77)
+
+# Python's csv module on a statement longer than its default field limit.
+add_test(NAME python_csv_field_limit
+         COMMAND ${QUORVIL_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/scripts/field_limit_test.sh
+                 ${CMAKE_BINARY_DIR} $<TARGET_FILE:qv_loading_log>)
+
+set_tests_properties(install_and_package progress_line sqlite_import load_postgresql_pandas python_csv_field_limit
                      PROPERTIES LABELS scripts TIMEOUT 300)
 # The progress test times a large log; keep other tests from competing for
 # the machine while it runs, so the run stays close to what a user sees.
