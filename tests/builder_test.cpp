@@ -114,6 +114,67 @@ TEST(Builder, HeaderBlocks)
     EXPECT_EQ(sw[31], 0x7d);
 }
 
+// What a real 11.2 log carries: every block numbered with its position and
+// the log's sequence, every checksum holding (block 0's at offset 16), and
+// block 1's redo header filled in; all at the offsets the published bytes
+// of a real log show.  Written whole and in pieces alike.
+TEST(Builder, WritesWhatARealLogCarries)
+{
+    LogOptions o;
+    o.sequence = 157;
+    o.first_scn = 13228212;
+    o.dbname = "PROD";
+    LogBuilder lb(o);
+    lb.add(13228212, {v_begin({1, 2, 3}), v_other(11, 4, {Bytes(900, 0xab)})});  // blocks 2-4
+    lb.add(13228300, {v_begin({1, 2, 4})});
+    const Bytes img = lb.image();
+    const uint64_t nblocks = (img.size() - 512) / 512;
+    ASSERT_EQ(nblocks, 4u);
+
+    EXPECT_EQ(block_xor(img.data(), 512), 0);
+    EXPECT_NE(le16(img, 16), 0);
+    EXPECT_EQ(le32(img, 24), nblocks);                      // declared blocks, block 0
+    for (uint32_t b = 1; b <= nblocks; b++) {
+        SCOPED_TRACE(b);
+        const size_t at = lb.file_offset(b, 0);
+        EXPECT_EQ(block_xor(img.data() + at, 512), 0);
+        EXPECT_NE(le16(img, at + 14), 0);
+        EXPECT_EQ(le32(img, at + 4), b);
+        EXPECT_EQ(le32(img, at + 8), 157u);
+    }
+    const size_t b1 = 512;
+    EXPECT_EQ(le32(img, b1 + 20), 0x0b200400u);
+    EXPECT_EQ(std::string((const char*)&img[b1 + 28], 8), std::string("PROD\0\0\0\0", 8));
+    EXPECT_EQ(le32(img, b1 + 40), nblocks);
+    EXPECT_EQ(le16(img, b1 + 50), 2);                       // file type: a log
+    EXPECT_EQ(std::string((const char*)&img[b1 + 92]),
+              "Thread 0001, Seq# 0000000157, SCN 0x000000c9d8b4-0x000000c9d90d");
+    EXPECT_EQ(le32(img, b1 + 156), nblocks + 1);            // next available block
+    EXPECT_EQ(le32(img, b1 + 192), 13228301u);              // next SCN: past the highest record
+    EXPECT_EQ(le32(img, b1 + 188), redo_time(2024, 1, 15, 9, 30, 0));
+
+    // the real log's first-SCN time, by the calendar of 12 months of 31 days
+    EXPECT_EQ(redo_time(2015, 9, 11, 17, 20, 34), 0x350eb0e2u);
+
+    // the block records still go into is sealed as it is written out
+    TempDir t;
+    lb.write(t.path("a.log"));
+    EXPECT_EQ(read_file(t.path("a.log")), std::string(img.begin(), img.end()));
+
+    // without checksums, and with blocks too small for block 1's header, none is stored
+    for (uint32_t bsz : {512u, 64u}) {
+        LogOptions n;
+        n.checksums = bsz != 512;
+        n.blk_sz = bsz;
+        LogBuilder nb(n);
+        nb.add(5, {v_begin({1, 2, 3})});
+        const Bytes ni = nb.image();
+        for (uint32_t b = 1; b < nb.block_count(); b++)
+            if (b == 1 || b >= nb.first_record_block())
+                EXPECT_EQ(le16(ni, nb.file_offset(b, 14)), 0) << bsz << " block " << b;
+    }
+}
+
 TEST(Builder, VectorLayout)
 {
     // Entries 6, 20, 5: length vector 24..29 padded to 32, field 1 at 32..51,
