@@ -48,11 +48,20 @@ void usage(const char *prgname)
             prgname);
 }
 
-/* Copies a file name into a 256-character field, cut to 255 characters. */
-static void copy_name(char *dst, const char *src)
+/* Copies a file name into a 256-character field.  A longer name is
+ * refused, never cut: its first 255 characters may name another file, even
+ * the log itself. */
+static int copy_name(char *dst, const char *src, const char *opt)
 {
-    strncpy(dst, src, 256);
-    dst[255] = '\0';
+    size_t n = strlen(src);
+
+    // the name does not fit the field
+    if (n > 255) {
+        fprintf(stderr, "%s file name is longer than 255 characters.\n", opt);
+        return -1;
+    }
+    memcpy(dst, src, n + 1);
+    return 0;
 }
 
 int parse_arguments(int argc, char **argv)
@@ -91,13 +100,15 @@ int parse_arguments(int argc, char **argv)
                 fprintf(stderr, "no log file specified.\n");
                 goto show_usage;
             }
-            copy_name(mnr->logfile, argv[i]);
+            if (copy_name(mnr->logfile, argv[i], arg) < 0)
+                return -1;
         } else if (strcmp(arg, "-out") == 0) {
             if (++i >= argc) {
                 fprintf(stderr, "no output file specified.\n");
                 goto show_usage;
             }
-            copy_name(mnr->outfile, argv[i]);
+            if (copy_name(mnr->outfile, argv[i], arg) < 0)
+                return -1;
         } else {
             fprintf(stderr, "Invalid option \"%s\" specified.\n", arg);
             goto show_usage;
@@ -109,7 +120,7 @@ int parse_arguments(int argc, char **argv)
         return -1;
     }
     if (mnr->outfile[0] == '\0')
-        copy_name(mnr->outfile, DEFAULT_OUTFILE);
+        copy_name(mnr->outfile, DEFAULT_OUTFILE, "-out");
     if (mnr->end_scn == 0)
         mnr->end_scn = MAX_SCN;
     return 0;
