@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -184,6 +185,55 @@ static int read_header(MINER *mnr)
     return 0;
 }
 
+/*
+ * Opens the CSV for the run.  It is opened without emptying it, so that
+ * nothing is lost before two checks: the output must not be the log itself
+ * (same name, a link to it, /dev/stdout that is the log's descriptor), and no
+ * other run may be writing it.  Only then is it emptied.  Devices, FIFOs and
+ * terminals are neither locked nor emptied: many runs may write /dev/null at
+ * once.
+ */
+static int open_output(MINER *mnr)
+{
+    struct stat out, log;
+    int fd;
+
+    do {
+        fd = open(mnr->outfile, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        goto open_error;
+    if (fstat(fd, &out) != 0 || fstat(mnr->fd, &log) != 0)
+        goto open_error;
+    // the output is the log: writing it would destroy what is to be read
+    if (out.st_dev == log.st_dev && out.st_ino == log.st_ino) {
+        fprintf(stderr, "open %s: it is the log %s itself; nothing written\n", mnr->outfile, mnr->logfile);
+        close(fd);
+        return -1;
+    }
+    if (S_ISREG(out.st_mode)) {
+        // another run holds the file: the lines of both would interleave.
+        // A file system without locks (any other failure) is written unlocked.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            fprintf(stderr, "open %s: another run is writing it\n", mnr->outfile);
+            close(fd);
+            return -1;
+        }
+        if (ftruncate(fd, 0) != 0)
+            goto open_error;
+    }
+    mnr->cfp = fdopen(fd, "w");
+    if (mnr->cfp == NULL)
+        goto open_error;
+    return 0;
+
+open_error:
+    fprintf(stderr, "open log content file error: %s\n", strerror(errno));
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
 /* Closes the CSV and says whether every byte of it reached the file. */
 static int close_output(MINER *mnr)
 {
@@ -236,11 +286,8 @@ int main(int argc, char **argv)
     if (read_header(mnr) < 0)
         goto error_exit;
 
-    mnr->cfp = fopen(mnr->outfile, "w");
-    if (mnr->cfp == NULL) {
-        fprintf(stderr, "open log content file error: %s\n", strerror(errno));
+    if (open_output(mnr) < 0)
         goto error_exit;
-    }
     mnr->progress = isatty(STDERR_FILENO) && mnr->log_sz >= 8 * 1024 * 1024;
 
     ret = mine_redolog(mnr);
