@@ -260,7 +260,6 @@ int main(int argc, char **argv)
 #endif
 {
     MINER *mnr = &miner;
-    struct stat st;
     int ret;
 
     memset(mnr, 0, sizeof *mnr);
@@ -281,8 +280,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "open %s: %s\n", mnr->logfile, strerror(errno));
         goto error_exit;
     }
-    if (fstat(mnr->fd, &st) == 0)
-        mnr->log_sz = (uint64_t)st.st_size;
+    if (log_size(mnr, &mnr->log_sz) < 0)
+        mnr->log_sz = 0;
     if (read_header(mnr) < 0)
         goto error_exit;
 
