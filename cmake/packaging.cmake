@@ -7,12 +7,36 @@
 #   cpack -G DEB --config <build>/CPackConfig.cmake -B <dir>
 #
 # writes <dir>/quorvil_<version>_<arch>.deb holding /usr/bin/quorvil and
-# /usr/share/man/man1/quorvil.1.
+# /usr/share/man/man1/quorvil.1.gz.
 
 include(GNUInstallDirs)
 
-install(FILES ${PROJECT_SOURCE_DIR}/quorvil.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+find_program(QUORVIL_GZIP gzip REQUIRED)
+
+# quorvil_install_man_page(<page>): compresses a section 1 manual page at
+# build time into man/<name>.gz of the build tree and installs that into
+# share/man/man1, as Debian policy asks.  gzip -9n leaves the name and time
+# out of the header, so the same page always gives the same bytes.  <page>
+# is relative to the calling source folder unless absolute; every program's
+# page goes through here.
+function(quorvil_install_man_page page)
+  get_filename_component(src "${page}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  get_filename_component(name "${src}" NAME)
+  set(dir "${PROJECT_BINARY_DIR}/man")
+  add_custom_command(
+    OUTPUT "${dir}/${name}.gz"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${dir}"
+    COMMAND ${CMAKE_COMMAND} -E copy "${src}" "${dir}/${name}"
+    COMMAND ${QUORVIL_GZIP} -9nf "${dir}/${name}"
+    DEPENDS "${src}"
+    COMMENT "Compressing manual page ${name}"
+    VERBATIM)
+  string(MAKE_C_IDENTIFIER "man_${name}" target)
+  add_custom_target(${target} ALL DEPENDS "${dir}/${name}.gz")
+  install(FILES "${dir}/${name}.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endfunction()
+
+quorvil_install_man_page(${PROJECT_SOURCE_DIR}/quorvil.1)
 
 set(CPACK_PACKAGE_NAME "quorvil")
 set(CPACK_PACKAGE_VENDOR "The quorvil developers")
@@ -34,11 +58,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The quorvil developers <dev@quorvil.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-# The program needs the C and C++ runtime libraries and nothing else; the
-# list is given here rather than worked out with dpkg-shlibdeps, so that a
-# package can be made on a machine without the Debian development tools.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
+# Depends is worked out by dpkg-shlibdeps (package dpkg-dev) from the
+# libraries the program links, with the least versions it needs.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # Source archive (cpack --config CPackSourceConfig.cmake): the tree without

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,11 +49,20 @@ void usage(const char *prgname)
             prgname);
 }
 
-/* Copies a file name into a 256-character field, cut to 255 characters. */
-static void copy_name(char *dst, const char *src)
+/* Copies a file name into a 256-character field.  A longer name is
+ * refused, never cut: its first 255 characters may name another file, even
+ * the log itself. */
+static int copy_name(char *dst, const char *src, const char *opt)
 {
-    strncpy(dst, src, 256);
-    dst[255] = '\0';
+    size_t n = strlen(src);
+
+    // the name does not fit the field
+    if (n > 255) {
+        fprintf(stderr, "%s file name is longer than 255 characters.\n", opt);
+        return -1;
+    }
+    memcpy(dst, src, n + 1);
+    return 0;
 }
 
 int parse_arguments(int argc, char **argv)
@@ -91,13 +101,15 @@ int parse_arguments(int argc, char **argv)
                 fprintf(stderr, "no log file specified.\n");
                 goto show_usage;
             }
-            copy_name(mnr->logfile, argv[i]);
+            if (copy_name(mnr->logfile, argv[i], arg) < 0)
+                return -1;
         } else if (strcmp(arg, "-out") == 0) {
             if (++i >= argc) {
                 fprintf(stderr, "no output file specified.\n");
                 goto show_usage;
             }
-            copy_name(mnr->outfile, argv[i]);
+            if (copy_name(mnr->outfile, argv[i], arg) < 0)
+                return -1;
         } else {
             fprintf(stderr, "Invalid option \"%s\" specified.\n", arg);
             goto show_usage;
@@ -109,13 +121,62 @@ int parse_arguments(int argc, char **argv)
         return -1;
     }
     if (mnr->outfile[0] == '\0')
-        copy_name(mnr->outfile, DEFAULT_OUTFILE);
+        copy_name(mnr->outfile, DEFAULT_OUTFILE, "-out");
     if (mnr->end_scn == 0)
         mnr->end_scn = MAX_SCN;
     return 0;
 
 show_usage:
     usage(argv[0]);
+    return -1;
+}
+
+/*
+ * Opens the CSV for the run.  It is opened without emptying it, so that
+ * nothing is lost before two checks: the output must not be the log itself
+ * (same name, a link to it, /dev/stdout that is the log's descriptor), and no
+ * other run may be writing it.  Only then is it emptied.  Devices, FIFOs and
+ * terminals are neither locked nor emptied: many runs may write /dev/null at
+ * once.
+ */
+static int open_output(MINER *mnr)
+{
+    struct stat out, log;
+    int fd;
+
+    do {
+        fd = open(mnr->outfile, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        goto open_error;
+    if (fstat(fd, &out) != 0 || fstat(mnr->fd, &log) != 0)
+        goto open_error;
+    // the output is the log: writing it would destroy what is to be read
+    if (out.st_dev == log.st_dev && out.st_ino == log.st_ino) {
+        fprintf(stderr, "open %s: it is the log %s itself; nothing written\n", mnr->outfile, mnr->logfile);
+        close(fd);
+        return -1;
+    }
+    if (S_ISREG(out.st_mode)) {
+        // another run holds the file: the lines of both would interleave.
+        // A file system without locks (any other failure) is written unlocked.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            fprintf(stderr, "open %s: another run is writing it\n", mnr->outfile);
+            close(fd);
+            return -1;
+        }
+        if (ftruncate(fd, 0) != 0)
+            goto open_error;
+    }
+    mnr->cfp = fdopen(fd, "w");
+    if (mnr->cfp == NULL)
+        goto open_error;
+    return 0;
+
+open_error:
+    fprintf(stderr, "open log content file error: %s\n", strerror(errno));
+    if (fd >= 0)
+        close(fd);
     return -1;
 }
 
@@ -145,7 +206,6 @@ int main(int argc, char **argv)
 #endif
 {
     MINER *mnr = &miner;
-    struct stat st;
     int ret;
 
     memset(mnr, 0, sizeof *mnr);
@@ -166,8 +226,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "open %s: %s\n", mnr->logfile, strerror(errno));
         goto error_exit;
     }
-    if (fstat(mnr->fd, &st) == 0)
-        mnr->log_sz = (uint64_t)st.st_size;
+    if (log_size(mnr, &mnr->log_sz) < 0)
+        mnr->log_sz = 0;
     if (read_header(mnr) < 0)
         goto error_exit;
     if (compat_after_11_2(mnr->compat)) {
@@ -178,11 +238,8 @@ int main(int argc, char **argv)
                 "so lines from this log may be wrong\n", mnr->logfile, ver);
     }
 
-    mnr->cfp = fopen(mnr->outfile, "w");
-    if (mnr->cfp == NULL) {
-        fprintf(stderr, "open log content file error: %s\n", strerror(errno));
+    if (open_output(mnr) < 0)
         goto error_exit;
-    }
     mnr->progress = isatty(STDERR_FILENO) && mnr->log_sz >= 8 * 1024 * 1024;
 
     ret = mine_redolog(mnr);

@@ -503,7 +503,7 @@ typedef struct __miner {
     /* Beyond the run itself: where the output and damage reports stand. */
     uint32_t sql_pos;         /* bytes of CSV text staged in sql_buf */
     int out_errno;            /* first error met writing the CSV, 0 while none */
-    uint64_t log_sz;          /* size of the log file when opened */
+    uint64_t log_sz;          /* size of the log when opened (a block device's from the device) */
     uint32_t rd_tail;         /* bytes of a partial block after the whole blocks last read */
     int64_t rec_blk;          /* file block where the record being decoded began */
     uint64_t damaged;         /* damaged places met so far */
@@ -587,6 +587,7 @@ bool compat_after_11_2(uint32_t v);
 /* mine_redolog.cpp, read_blocks.cpp */
 int mine_redolog(MINER *mnr);
 int read_blocks(MINER *mnr);
+int log_size(MINER *mnr, uint64_t *size);
 void note_damage(MINER *mnr, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
 /* show_progress.cpp */

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -138,10 +140,16 @@ TEST(ParseArguments, FillsTheRunContext)
         EXPECT_EQ(miner.end_scn, c.end);
     }
 
-    Parsed p = parse({"-log", long_name, "-out", long_name + "x"});
+    // 255 characters fit whole; one more is refused, never cut
+    Parsed p = parse({"-log", long_name.substr(0, 255), "-out", long_name.substr(0, 254) + "x"});
     EXPECT_EQ(p.ret, 0);
     EXPECT_EQ(std::string(miner.logfile), long_name.substr(0, 255));
-    EXPECT_EQ(std::string(miner.outfile), long_name.substr(0, 255));
+    EXPECT_EQ(std::string(miner.outfile), long_name.substr(0, 254) + "x");
+    for (const char* opt : {"-log", "-out"}) {
+        p = parse({opt, long_name.substr(0, 256)});
+        EXPECT_EQ(p.ret, -1);
+        EXPECT_EQ(p.err, std::string(opt) + " file name is longer than 255 characters.\n");
+    }
 }
 
 // Every refused command line, through the real program: the message, the
@@ -262,23 +270,36 @@ TEST(CommandLine, RepeatedNamesTakeTheLaterOne)
     EXPECT_FALSE(file_exists(t.path("first.csv")));
 }
 
-TEST(CommandLine, NamesAreCutTo255Characters)
+// A name of more than 255 characters is refused before anything is opened,
+// even when its first 255 characters name a file; 255 characters are used
+// whole.
+TEST(CommandLine, NamesLongerThan255CharactersRefused)
 {
-    TempDir t;
-    const std::string name300(300, 'q');
-    const std::string name255 = name300.substr(0, 255);
-
-    // the open message names the 255-character prefix
-    Outcome miss = run_in(t, {"-log", name300});
-    EXPECT_EQ(miss.status, 255);
-    EXPECT_EQ(miss.err, "open " + name255 + ": No such file or directory\n" + kFail);
-
-    // a log and an output file whose names are that prefix are the ones used
-    two_starts().write(t.path(name255));
-    Outcome o = run_in(t, {"-log", name300 + "-not-this", "-out", std::string(255, 'c') + ".csv"});
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.err, kEnd);
-    EXPECT_EQ(read_file(t.path(std::string(255, 'c'))), kTwoStartsCsv);
+    const std::string n255(255, 'q'), c255(255, 'c');
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"-log", n255 + "-not-this"}, "-log file name is longer than 255 characters.\n"},
+        {{"-log", n255 + "q"}, "-log file name is longer than 255 characters.\n"},
+        {{"-log", n255, "-out", c255 + "c"}, "-out file name is longer than 255 characters.\n"},
+        {{"-out", c255 + ".csv", "-log", n255 + ".log"}, "-out file name is longer than 255 characters.\n"},
+        {{"-log", n255, "-out", c255}, kEnd},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[1].size());
+        TempDir t;
+        two_starts().write(t.path(n255));
+        Outcome o = run_in(t, c.args);
+        EXPECT_EQ(o.err, c.err);
+        EXPECT_EQ(o.status, c.err == kEnd ? 0 : 255);
+        // nothing but the log, and the CSV of the run that was not refused
+        const auto files = std::distance(std::filesystem::directory_iterator(t.dir()), {});
+        EXPECT_EQ(files, c.err == kEnd ? 2 : 1);
+        if (c.err == kEnd) {
+            EXPECT_EQ(read_file(t.path(c255)), kTwoStartsCsv);
+        }
+    }
 }
 
 TEST(CommandLine, LogNamedLikeAnOption)

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 # machine without one of them, root installs it; anyone else is told what to
 # install.
 need=(cmake:cmake ninja:ninja-build g++:g++ clang++:clang sqlite3:sqlite3 man:man-db groff:groff-base
-      dpkg-deb:dpkg script:bsdutils valgrind:valgrind /usr/bin/time:time runuser:util-linux)
+      dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev script:bsdutils valgrind:valgrind /usr/bin/time:time runuser:util-linux)
 missing=()
 for pair in "${need[@]}"; do
     command -v "${pair%%:*}" >/dev/null 2>&1 || missing+=("${pair##*:}")

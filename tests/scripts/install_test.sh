@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build tree into a scratch prefix and makes the Debian package,
 # then checks that what lands on a user's machine works: the program, its
-# usage text, a real mining run and the manual page.
+# usage text, a real mining run and the gzip-compressed manual page, and that
+# the package declares versioned library dependencies.  Last, a tree
+# configured without GoogleTest still configures, leaving the tests out.
 #
 # usage: install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -17,7 +19,7 @@ source_dir=$(cd "$2" && pwd)
 log="$source_dir/samples/sample.log"
 header='SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO'
 
-for tool in cmake cpack dpkg-deb man groff; do
+for tool in cmake cpack dpkg-deb dpkg-shlibdeps man groff gzip ninja; do
     command -v "$tool" >/dev/null || fail "'$tool' is not installed (needed to check installing and packaging)"
 done
 [ -f "$log" ] || fail "sample log $log is missing"
@@ -32,11 +34,15 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.out" 2>&1 ||
     { cat "$work/install.out" >&2; fail "cmake --install $build failed"; }
 
 bin="$prefix/bin/quorvil"
-page="$prefix/share/man/man1/quorvil.1"
+page="$prefix/share/man/man1/quorvil.1.gz"
 [ -f "$bin" ] || fail "installed program $bin is missing"
 [ -x "$bin" ] || fail "installed program $bin is not executable"
 [ -f "$page" ] || fail "installed manual page $page is missing"
-cmp -s "$page" "$source_dir/quorvil.1" || fail "installed $page differs from the source quorvil.1"
+[ ! -e "${page%.gz}" ] || fail "an uncompressed ${page%.gz} is installed beside $page"
+# gzip -9n: the source page's bytes, no name or time in the header, so the
+# same page always gives the same file
+gzip -dc "$page" | cmp -s - "$source_dir/quorvil.1" || fail "installed $page does not unpack to the source quorvil.1"
+gzip -9n -c "$source_dir/quorvil.1" | cmp -s - "$page" || fail "installed $page is not what gzip -9n makes of quorvil.1"
 
 # -h: usage on standard error, nothing on standard output, status 255.
 set +e
@@ -71,16 +77,21 @@ csv="$work/run/log_contents.csv"
     fail "$build/quorvil on $log failed"
 cmp -s "$csv" "$work/build.csv" || fail "installed and built quorvil write different CSV for $log"
 
-# The installed manual page renders, without warnings.
-MANWIDTH=80 MANPAGER=cat man -l "$page" >"$work/man.txt" 2>"$work/man.err" ||
-    { cat "$work/man.err" >&2; fail "man -l $page failed"; }
-[ ! -s "$work/man.err" ] || { cat "$work/man.err" >&2; fail "man -l $page printed warnings"; }
-for section in NAME SYNOPSIS DESCRIPTION OPTIONS OUTPUT "EXIT STATUS" "DAMAGED INPUT" EXAMPLES "SEE ALSO"; do
-    grep -q "^$section\$" "$work/man.txt" || fail "rendered manual page has no $section section"
-done
-grep -qF "$header" "$work/man.txt" || fail "rendered manual page does not show the CSV header line"
-groff -man -Tutf8 -ww -z "$page" 2>"$work/groff.err" || fail "groff failed on $page"
-[ ! -s "$work/groff.err" ] || { cat "$work/groff.err" >&2; fail "groff warns about $page"; }
+# The installed manual page and the source page render alike, without warnings.
+check_man() {
+    MANWIDTH=80 MANPAGER=cat man -l "$1" >"$2" 2>"$work/man.err" ||
+        { cat "$work/man.err" >&2; fail "man -l $1 failed"; }
+    [ ! -s "$work/man.err" ] || { cat "$work/man.err" >&2; fail "man -l $1 printed warnings"; }
+    for section in NAME SYNOPSIS DESCRIPTION OPTIONS OUTPUT "EXIT STATUS" "DAMAGED INPUT" EXAMPLES "SEE ALSO"; do
+        grep -q "^$section\$" "$2" || fail "rendered manual page $1 has no $section section"
+    done
+    grep -qF "$header" "$2" || fail "rendered manual page $1 does not show the CSV header line"
+}
+check_man "$page" "$work/man.txt"
+check_man "$source_dir/quorvil.1" "$work/man-source.txt"
+cmp -s "$work/man.txt" "$work/man-source.txt" || fail "man -l renders $page and the source quorvil.1 differently"
+groff -man -Tutf8 -ww -z "$source_dir/quorvil.1" 2>"$work/groff.err" || fail "groff failed on quorvil.1"
+[ ! -s "$work/groff.err" ] || { cat "$work/groff.err" >&2; fail "groff warns about quorvil.1"; }
 
 # --- cpack -G DEB ------------------------------------------------------------
 pkgdir="$work/pkg"
@@ -96,8 +107,10 @@ dpkg-deb -c "$deb" >"$work/contents" || fail "dpkg-deb -c $deb failed"
 # the file name is the last field of each line
 awk '{print $NF}' "$work/contents" >"$work/paths"
 grep -qx './usr/bin/quorvil' "$work/paths" || { cat "$work/contents" >&2; fail "package holds no ./usr/bin/quorvil"; }
-grep -qE '^\./usr/share/man/man1/quorvil\.1(\.gz)?$' "$work/paths" ||
-    { cat "$work/contents" >&2; fail "package holds no ./usr/share/man/man1/quorvil.1 (or .gz)"; }
+grep -qx './usr/share/man/man1/quorvil.1.gz' "$work/paths" ||
+    { cat "$work/contents" >&2; fail "package holds no ./usr/share/man/man1/quorvil.1.gz"; }
+! grep -qx './usr/share/man/man1/quorvil.1' "$work/paths" ||
+    { cat "$work/contents" >&2; fail "package holds an uncompressed ./usr/share/man/man1/quorvil.1"; }
 awk '$NF == "./usr/bin/quorvil" && $1 == "-rwxr-xr-x" { found = 1 } END { exit !found }' "$work/contents" ||
     fail "./usr/bin/quorvil in the package is not mode 755"
 
@@ -106,8 +119,11 @@ grep -qE '^ *Package: quorvil$' "$work/info" || { cat "$work/info" >&2; fail "pa
 grep -qE '^ *Section: utils$' "$work/info" || { cat "$work/info" >&2; fail "package control has no 'Section: utils'"; }
 grep -qE '^ *Maintainer: The quorvil developers <dev@quorvil\.invalid>$' "$work/info" ||
     { cat "$work/info" >&2; fail "package control has the wrong Maintainer"; }
-grep -qE '^ *Depends: libc6, libstdc\+\+6$' "$work/info" ||
-    { cat "$work/info" >&2; fail "package control should depend on libc6 and libstdc++6 only"; }
+# Depends comes from dpkg-shlibdeps: the libraries with the least versions needed
+for lib in 'libc6' 'libstdc\+\+6'; do
+    grep -qE "^ *Depends: (.*, )?$lib \(>= [0-9][^)]*\)(,|\$)" "$work/info" ||
+        { cat "$work/info" >&2; fail "package Depends holds no versioned entry for ${lib//\\/}"; }
+done
 
 # What the package unpacks to runs.
 dpkg-deb -x "$deb" "$work/root" || fail "dpkg-deb -x $deb failed"
@@ -117,5 +133,17 @@ status=$?
 set -e
 [ "$status" -eq 255 ] || fail "quorvil from the package answers -h with status $status, expected 255"
 grep -q '^usage: ' "$work/deb-h.err" || fail "quorvil from the package prints no usage text for -h"
+gzip -dc "$work/root/usr/share/man/man1/quorvil.1.gz" | cmp -s - "$source_dir/quorvil.1" ||
+    fail "the package's quorvil.1.gz does not unpack to the source quorvil.1"
+
+# --- configure without GoogleTest --------------------------------------------
+# The installing steps of the README work on a machine without GoogleTest:
+# the tree configures and says that the tests are left out.
+cmake -S "$source_dir" -B "$work/no-gtest" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON >"$work/no-gtest.out" 2>&1 ||
+    { cat "$work/no-gtest.out" >&2; fail "configuring without GoogleTest failed"; }
+grep -q 'GoogleTest not found: the tests are left out' "$work/no-gtest.out" ||
+    { cat "$work/no-gtest.out" >&2; fail "configuring without GoogleTest does not say the tests are left out"; }
+[ ! -e "$work/no-gtest/tests" ] || fail "configuring without GoogleTest still set up tests/"
 
 echo "install_test: ok ($(basename "$deb"))"
