@@ -122,12 +122,13 @@ int inspect_log(MINER *mnr, LOG_INFO *li)
     li->nab = mnr->nab;
     li->nab_known = nab_known(mnr);
 
+    // a stored 0 whose XOR holds is a checksum that happens to be 0
     stored = read_u16(hdr + BLOCK0_CHECKSUM_OFFSET);
-    if (stored == 0)
-        li->blk0 = BLOCK_UNCHECKED;
-    else if (block_checksum(hdr, li->blk0_sz) != 0)
-        li->blk0 = BLOCK_BAD_CHECKSUM;
-    else
+    if (block_checksum(hdr, li->blk0_sz) == 0)
         li->blk0 = BLOCK_INTACT;
+    else if (stored == 0)
+        li->blk0 = BLOCK_UNCHECKED;
+    else
+        li->blk0 = BLOCK_BAD_CHECKSUM;
     return 0;
 }

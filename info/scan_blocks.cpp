@@ -6,7 +6,9 @@
  * The blocks come from read_blocks, quorvil's own bounded reader, one read
  * buffer at a time; nothing is allocated per block and what is kept does
  * not grow with the file.  A partial block at the end of the file is not a
- * block and is not counted.
+ * block and is not counted.  A block that stores a checksum of 0 is unchecked
+ * only when its XOR does not hold: written with checksums, a block whose
+ * words XOR to 0 without one stores 0, and such a block is intact.
  */
 #include "quorvil_info.h"
 
@@ -57,6 +59,10 @@ int scan_blocks(MINER *mnr, LOG_INFO *li)
                 c = BLOCK_UNCHECKED;
             else
                 c = classify_block(blk, bsz, blkno, li->seq);
+            // a stored 0 is also the right checksum of one block in 65536:
+            // when the XOR holds with it, the block is checked and whole
+            if (c == BLOCK_UNCHECKED && blkno > header_blocks && block_checksum(blk, bsz) == 0)
+                c = BLOCK_INTACT;
             tally_block(&li->tally[c], blkno, li->nab_known && blkno < li->nab);
             if (c != BLOCK_UNWRITTEN && read_u32(blk + offsetof(REDO_BH, rba_sqn)) == li->seq) {
                 li->last_own = blkno;

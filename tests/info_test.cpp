@@ -152,6 +152,14 @@ const InfoCase kInfoCases[] = {
       "finding: 1 block with no checksum stored (0), so not checked, before the next available block: 4",
       "verdict: unchecked"},
      1},
+    // words chosen so that the block's checksum is 0: stored 0, and it holds
+    {"ChecksumThatIsZero", nullptr,
+     [](const LogBuilder& lb, Bytes& img) {
+         set_u16(img, lb.file_offset(5, 100), 0x2201 ^ 5 ^ 7);
+         lb.seal(img);
+         ASSERT_EQ(img[lb.file_offset(5, offsetof(REDO_BH, chkval))], 0);
+     },
+     {"intact: 10 blocks: 1-10", "unchecked: 0", "verdict: intact"}, 0},
     {"WrittenWithoutChecksums", [](LogOptions& o) { o.checksums = false; }, nullptr,
      {"block 0 checksum: not stored (0), not checked", "unchecked: 10 blocks: 1-10",
       "finding: block 0 stores no checksum (0), so it was not checked", "verdict: unchecked"},
