@@ -1,13 +1,14 @@
 # Installation of the manual page and the Debian package.
 #
-# The program itself is installed by the root CMakeLists.txt
-# (install(TARGETS quorvil ...)); this file adds the manual page and sets up
-# CPack so that, from a build tree,
+# The programs themselves are installed by the root CMakeLists.txt
+# (install(TARGETS quorvil quorvil-info ...)); this file adds their manual
+# pages and sets up CPack so that, from a build tree,
 #
 #   cpack -G DEB --config <build>/CPackConfig.cmake -B <dir>
 #
-# writes <dir>/quorvil_<version>_<arch>.deb holding /usr/bin/quorvil and
-# /usr/share/man/man1/quorvil.1.gz.
+# writes <dir>/quorvil_<version>_<arch>.deb holding /usr/bin/quorvil,
+# /usr/bin/quorvil-info and their pages, /usr/share/man/man1/quorvil.1.gz
+# and quorvil-info.1.gz.
 
 include(GNUInstallDirs)
 
@@ -37,6 +38,7 @@ function(quorvil_install_man_page page)
 endfunction()
 
 quorvil_install_man_page(${PROJECT_SOURCE_DIR}/quorvil.1)
+quorvil_install_man_page(${PROJECT_SOURCE_DIR}/info/quorvil-info.1)
 
 set(CPACK_PACKAGE_NAME "quorvil")
 set(CPACK_PACKAGE_VENDOR "The quorvil developers")
@@ -49,7 +51,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 database connection, and writes a CSV file listing in log order the
 transaction starts, commits and rollbacks, single-row inserts, deletes and
 updates, multi-row inserts and DDL statements it records, each with its SCN,
-transaction identifier, object numbers and a rebuilt SQL statement.")
+transaction identifier, object numbers and a rebuilt SQL statement.
+quorvil-info, beside it, tells what each log file is, whether every block of
+it is whole, and how a folder of logs fits together.")
 set(CPACK_GENERATOR "DEB")
 
 # Debian package.

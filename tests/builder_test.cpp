@@ -170,8 +170,9 @@ TEST(Builder, WritesWhatARealLogCarries)
         nb.add(5, {v_begin({1, 2, 3})});
         const Bytes ni = nb.image();
         for (uint32_t b = 1; b < nb.block_count(); b++)
-            if (b == 1 || b >= nb.first_record_block())
+            if (b == 1 || b >= nb.first_record_block()) {
                 EXPECT_EQ(le16(ni, nb.file_offset(b, 14)), 0) << bsz << " block " << b;
+            }
     }
 }
 

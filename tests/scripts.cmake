@@ -36,7 +36,14 @@ add_test(NAME python_csv_field_limit
          COMMAND ${QUORVIL_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/scripts/field_limit_test.sh
                  ${CMAKE_BINARY_DIR} $<TARGET_FILE:qv_loading_log>)
 
+
+# The two README recipes, run as the README writes them.
+add_test(NAME readme_recipes
+         COMMAND ${QUORVIL_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/scripts/recipes_test.sh
+                 ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+
 set_tests_properties(install_and_package progress_line sqlite_import load_postgresql_pandas python_csv_field_limit
+                     readme_recipes
                      PROPERTIES LABELS scripts TIMEOUT 300)
 # The progress test times a large log; keep other tests from competing for
 # the machine while it runs, so the run stays close to what a user sees.

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build tree into a scratch prefix and makes the Debian package,
-# then checks that what lands on a user's machine works: the program, its
-# usage text, a real mining run and the gzip-compressed manual page, and that
-# the package declares versioned library dependencies.  Last, a tree
-# configured without GoogleTest still configures, leaving the tests out.
+# then checks that what lands on a user's machine works: both programs
+# (quorvil and quorvil-info), their usage texts, a real run of each and
+# their gzip-compressed manual pages, and that the package declares
+# versioned library dependencies.  Last, a tree configured without
+# GoogleTest still configures, leaving the tests out.
 #
 # usage: install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -93,6 +94,34 @@ cmp -s "$work/man.txt" "$work/man-source.txt" || fail "man -l renders $page and 
 groff -man -Tutf8 -ww -z "$source_dir/quorvil.1" 2>"$work/groff.err" || fail "groff failed on quorvil.1"
 [ ! -s "$work/groff.err" ] || { cat "$work/groff.err" >&2; fail "groff warns about quorvil.1"; }
 
+# --- quorvil-info, installed beside quorvil ------------------------------------
+info="$prefix/bin/quorvil-info"
+info_page="$prefix/share/man/man1/quorvil-info.1.gz"
+[ -x "$info" ] || fail "installed program $info is missing or not executable"
+[ -f "$info_page" ] || fail "installed manual page $info_page is missing"
+gzip -dc "$info_page" | cmp -s - "$source_dir/info/quorvil-info.1" || fail "installed $info_page does not unpack to the source"
+set +e
+"$info" -h >"$work/ih.out" 2>"$work/ih.err"
+status=$?
+set -e
+[ "$status" -eq 0 ] || fail "'quorvil-info -h' exited with $status, expected 0"
+grep -qxF "usage: $info [-csv] LOG..." "$work/ih.err" || fail "'quorvil-info -h' printed no usage line"
+# the sample log is intact: a verdict line saying so, status 0
+set +e
+"$info" "$log" >"$work/info.out" 2>"$work/info.err"
+status=$?
+set -e
+[ "$status" -eq 0 ] || { cat "$work/info.out" "$work/info.err" >&2; fail "installed quorvil-info on $log exited with $status"; }
+grep -qE '^  verdict: +intact$' "$work/info.out" || { cat "$work/info.out" >&2; fail "quorvil-info does not call $log intact"; }
+MANWIDTH=80 MANPAGER=cat man -l "$info_page" >"$work/iman.txt" 2>"$work/iman.err" ||
+    { cat "$work/iman.err" >&2; fail "man -l $info_page failed"; }
+[ ! -s "$work/iman.err" ] || { cat "$work/iman.err" >&2; fail "man -l $info_page printed warnings"; }
+for section in NAME SYNOPSIS DESCRIPTION "THE REPORT" "BLOCK CLASSES" "CSV COLUMNS" "EXIT STATUS" EXAMPLES; do
+    grep -q "^$section\$" "$work/iman.txt" || fail "rendered quorvil-info page has no $section section"
+done
+groff -man -Tutf8 -ww -z "$source_dir/info/quorvil-info.1" 2>"$work/igroff.err" || fail "groff failed on quorvil-info.1"
+[ ! -s "$work/igroff.err" ] || { cat "$work/igroff.err" >&2; fail "groff warns about quorvil-info.1"; }
+
 # --- cpack -G DEB ------------------------------------------------------------
 pkgdir="$work/pkg"
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$pkgdir" >"$work/cpack.out" 2>&1 ||
@@ -113,6 +142,10 @@ grep -qx './usr/share/man/man1/quorvil.1.gz' "$work/paths" ||
     { cat "$work/contents" >&2; fail "package holds an uncompressed ./usr/share/man/man1/quorvil.1"; }
 awk '$NF == "./usr/bin/quorvil" && $1 == "-rwxr-xr-x" { found = 1 } END { exit !found }' "$work/contents" ||
     fail "./usr/bin/quorvil in the package is not mode 755"
+awk '$NF == "./usr/bin/quorvil-info" && $1 == "-rwxr-xr-x" { found = 1 } END { exit !found }' "$work/contents" ||
+    { cat "$work/contents" >&2; fail "package holds no ./usr/bin/quorvil-info of mode 755"; }
+grep -qx './usr/share/man/man1/quorvil-info.1.gz' "$work/paths" ||
+    { cat "$work/contents" >&2; fail "package holds no ./usr/share/man/man1/quorvil-info.1.gz"; }
 
 dpkg-deb -I "$deb" >"$work/info" || fail "dpkg-deb -I $deb failed"
 grep -qE '^ *Package: quorvil$' "$work/info" || { cat "$work/info" >&2; fail "package control has no 'Package: quorvil'"; }
@@ -133,6 +166,7 @@ status=$?
 set -e
 [ "$status" -eq 255 ] || fail "quorvil from the package answers -h with status $status, expected 255"
 grep -q '^usage: ' "$work/deb-h.err" || fail "quorvil from the package prints no usage text for -h"
+"$work/root/usr/bin/quorvil-info" "$log" >/dev/null 2>&1 || fail "quorvil-info from the package fails on $log"
 gzip -dc "$work/root/usr/share/man/man1/quorvil.1.gz" | cmp -s - "$source_dir/quorvil.1" ||
     fail "the package's quorvil.1.gz does not unpack to the source quorvil.1"
 

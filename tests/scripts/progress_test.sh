@@ -128,4 +128,22 @@ fi
 [ "$(wc -l <"$work/file.csv")" -gt 1 ] || fail "the CSV of the generated log holds no line after the header"
 cmp -s "$work/tty.csv" "$work/file.csv" || fail "the CSV written with a terminal differs from the one written without"
 
+# --- quorvil-info shows the same line, and clears it ----------------------------
+info="$build/info/quorvil-info"
+[ -x "$info" ] || fail "$info is not built"
+cmd=$(printf '%q ' "$info" "$log")
+set +e
+script -qec "$cmd >$(printf '%q' "$work/info.out")" /dev/null </dev/null >"$work/info.raw" 2>&1
+status=$?
+set -e
+[ "$status" -eq 0 ] || { cat "$work/info.raw" >&2; fail "quorvil-info on a terminal exited with $status"; }
+grep -qE $'\r *[0-9]{1,3}% of .*MB/s' "$work/info.raw" ||
+    { cat -A "$work/info.raw" | tail -c 400 >&2; fail "quorvil-info showed no progress line on a terminal"; }
+# the last thing written to the terminal erases the line
+[ "$(tail -c 4 "$work/info.raw" | od -An -c | tr -d ' ')" = '\r033[K' ] ||
+    { cat -A "$work/info.raw" | tail -c 200 >&2; fail "quorvil-info left its progress line on the terminal"; }
+grep -qE '^  verdict: +intact$' "$work/info.out" || fail "quorvil-info's report under a terminal is not whole"
+"$info" "$log" >/dev/null 2>"$work/info.err" || fail "quorvil-info with standard error to a file failed"
+[ ! -s "$work/info.err" ] || { cat -A "$work/info.err" >&2; fail "quorvil-info wrote progress to a file"; }
+
 echo "progress_test: ok"

@@ -24,12 +24,17 @@ namespace qvtest {
 
 RunResult run_quorvil(const std::vector<std::string> &args, const std::string &cwd)
 {
+    return run_program(QUORVIL_BIN, args, cwd);
+}
+
+RunResult run_program(const std::string &bin, const std::vector<std::string> &args, const std::string &cwd)
+{
     int errp[2], outp[2];
     if (pipe(errp) != 0 || pipe(outp) != 0)
         throw std::runtime_error("pipe failed");
 
     std::vector<std::string> all;
-    all.push_back(QUORVIL_BIN);
+    all.push_back(bin);
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (auto &a : all)

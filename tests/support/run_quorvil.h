@@ -20,6 +20,10 @@ struct RunResult {
 // Runs quorvil with args (argv[0] is added), in directory cwd when not empty.
 RunResult run_quorvil(const std::vector<std::string> &args, const std::string &cwd = "");
 
+// The same for any program: bin is run with args, in cwd when not empty.
+RunResult run_program(const std::string &bin, const std::vector<std::string> &args,
+                      const std::string &cwd = "");
+
 // The banner every run starts with.
 std::string banner();
 

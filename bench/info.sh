@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Times quorvil-info on a generated redo log against cat reading the same file.
+#
+#   bash bench/info.sh [SIZE_MB]
+#
+# Builds a Release quorvil-info and qvgen in build-bench/, has qvgen write a
+# log of SIZE_MB MiB (default 1024), reads it once to warm the page cache,
+# then runs quorvil-info (report to /dev/null) and `cat LOG > /dev/null`
+# 5 times each, taking turns, and prints the median wall time of each, their
+# ratio, and quorvil-info's peak RSS (largest of the runs, /usr/bin/time %M).
+# Targets: ratio at most 1.3, peak RSS at most 8 MiB whatever the size.
+# The log goes to a temporary folder under $QV_BENCH_OUT (default $TMPDIR or
+# /tmp), removed at the end.
+set -euo pipefail
+
+RUNS=5
+size_mb=${1:-1024}
+case "$size_mb" in
+    ''|*[!0-9]*) echo "usage: bash bench/info.sh [SIZE_MB]" >&2; exit 2 ;;
+esac
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build-bench
+work=$(mktemp -d -p "${QV_BENCH_OUT:-${TMPDIR:-/tmp}}")
+trap 'rm -rf "$work"' EXIT
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVIL_TESTS=OFF >/dev/null
+cmake --build "$build" --target quorvil-info qvgen >/dev/null
+info=$build/info/quorvil-info
+log=$work/bench.log
+"$build/tools/qvgen" --bench "$size_mb" "$log" >/dev/null
+cat "$log" >/dev/null
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+info_s=() cat_s=() rss=()
+for ((i = 0; i < RUNS; i++)); do
+    # quorvil-info's status is 0 on this intact log; anything else is a failure
+    /usr/bin/time -f '%e %M' -o "$work/time" "$info" "$log" >/dev/null ||
+        { echo "quorvil-info $log failed" >&2; exit 1; }
+    read -r e m <"$work/time"
+    info_s+=("$e")
+    rss+=("$m")
+    /usr/bin/time -f '%e' -o "$work/time" sh -c 'cat "$1" >/dev/null' sh "$log"
+    cat_s+=("$(cat "$work/time")")
+done
+i_med=$(printf '%s\n' "${info_s[@]}" | median)
+c_med=$(printf '%s\n' "${cat_s[@]}" | median)
+peak=$(printf '%s\n' "${rss[@]}" | sort -n | tail -n 1)
+
+echo "log:          $(stat -c %s "$log") bytes ($size_mb MiB), page cache warm, median of $RUNS"
+echo "load:         $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) after the runs"
+awk -v i="$i_med" -v c="$c_med" -v k="$peak" 'BEGIN {
+    printf "quorvil-info: %.2f s\n", i
+    printf "cat:          %.2f s\n", c
+    printf "ratio:        %.2f (target: at most 1.30)%s\n", (c > 0 ? i / c : 0), (c > 0 && i / c > 1.3 ? "  OVER" : "")
+    printf "peak RSS:     %.1f MiB (target: at most 8 MiB)%s\n", k / 1024, (k > 8192 ? "  OVER" : "")
+}'

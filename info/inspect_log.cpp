@@ -1,0 +1,134 @@
+/*
+ * inspect_log.cpp - inspect_log: opens one log and takes what blocks 0 and 1
+ * say of it.
+ *
+ * read_header does the checks quorvil does (byte-order mark, block sizes,
+ * a header long enough) with quorvil's own messages; what quorvil does not
+ * keep (database name and id, description, times, next SCN) is then read
+ * from the same bytes through REDO_BLOCK1, and block 0's own checksum is
+ * checked.  A file read_header refuses is not a log; one that cannot be
+ * opened or read is unreadable.  Leaves the file open in mnr->fd.
+ */
+#include "quorvil_info.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+/* Text from the header, up to its first NUL, with every byte that is not
+ * printable ASCII (and the backslash) written as \xNN, so that no byte of
+ * the file reaches a terminal as it is.  dst must hold 4 * n + 1 bytes. */
+void safe_text(const char *src, char *dst, size_t n)
+{
+    static const char digits[] = "0123456789abcdef";
+
+    for (size_t i = 0; i < n && src[i] != '\0'; i++) {
+        uint8_t c = (uint8_t)src[i];
+
+        if (c >= 0x20 && c < 0x7f && c != '\\') {
+            *dst++ = (char)c;
+        } else {
+            *dst++ = '\\';
+            *dst++ = 'x';
+            *dst++ = digits[c >> 4];
+            *dst++ = digits[c & 15];
+        }
+    }
+    *dst = '\0';
+}
+
+/* Tells a read error from a refusal after read_header failed: the file is
+ * unreadable when even its first byte cannot be read again. */
+static bool readable(int fd)
+{
+    uint8_t b;
+    ssize_t n;
+
+    do {
+        n = pread(fd, &b, 1, 0);
+    } while (n < 0 && errno == EINTR);
+    return n >= 0;
+}
+
+int inspect_log(MINER *mnr, LOG_INFO *li)
+{
+    uint8_t hdr[HEADER_READ];
+    REDO_BLOCK1 b1;
+    struct stat st;
+    ssize_t got;
+    uint16_t stored;
+
+    strncpy(mnr->logfile, li->file, sizeof mnr->logfile);
+    mnr->logfile[sizeof mnr->logfile - 1] = '\0';
+    mnr->fd = open(li->file, O_RDONLY);
+    if (mnr->fd < 0) {
+        fprintf(stderr, "open %s: %s\n", li->file, strerror(errno));
+        li->state = LOG_UNREADABLE;
+        return -1;
+    }
+    if (fstat(mnr->fd, &st) == 0) {
+        // a folder opens but cannot be read: say so before read_header tries
+        if (S_ISDIR(st.st_mode)) {
+            fprintf(stderr, "read %s: %s\n", li->file, strerror(EISDIR));
+            li->state = LOG_UNREADABLE;
+            return -1;
+        }
+        // a block device measures itself; a file by its size
+        li->size_known = log_size(mnr, &li->file_size) == 0;
+        mnr->log_sz = li->size_known ? li->file_size : 0;
+    }
+    if (read_header(mnr) < 0) {
+        li->state = readable(mnr->fd) ? LOG_NOT_A_LOG : LOG_UNREADABLE;
+        return -1;
+    }
+
+    // read_header has checked these bytes; read them again for the fields it
+    // does not keep, so that nothing depends on what it left in the buffer
+    do {
+        got = pread(mnr->fd, hdr, sizeof hdr, 0);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        fprintf(stderr, "read %s: %s\n", li->file, strerror(errno));
+        li->state = LOG_UNREADABLE;
+        return -1;
+    }
+    // the file shrank since read_header read it
+    if (got < mnr->blk0_sz + (ssize_t)sizeof b1) {
+        fprintf(stderr, "read %s: header needs %d bytes, got %d\n", li->file,
+                mnr->blk0_sz + (int)sizeof b1, (int)got);
+        li->state = LOG_UNREADABLE;
+        return -1;
+    }
+    read_layout(&b1, hdr + mnr->blk0_sz, sizeof b1);
+
+    li->state = LOG_READ;
+    li->blk0_sz = (uint32_t)mnr->blk0_sz;
+    li->blk_sz = (uint32_t)mnr->blk_sz;
+    li->declared = mnr->log_blks;
+    memcpy(li->dbname, b1.dbname, sizeof b1.dbname);
+    li->dbname[sizeof b1.dbname] = '\0';
+    li->dbid = b1.dbid;
+    li->compat = mnr->compat;
+    li->thread = b1.thread;
+    li->seq = mnr->seq;
+    memcpy(li->desc, b1.desc, sizeof b1.desc);
+    li->desc[sizeof b1.desc] = '\0';
+    li->first_scn = mnr->first_scn;
+    li->first_time = b1.low_scn_time;
+    li->open = b1.next_scn_base == 0xFFFFFFFFU && b1.next_scn_wrap == 0xFFFF;
+    li->next_scn = ((uint64_t)b1.next_scn_wrap << 32) + b1.next_scn_base;
+    li->next_time = b1.next_scn_time;
+    li->nab = mnr->nab;
+    li->nab_known = nab_known(mnr);
+
+    // a stored 0 whose XOR holds is a checksum that happens to be 0
+    stored = read_u16(hdr + BLOCK0_CHECKSUM_OFFSET);
+    if (block_checksum(hdr, li->blk0_sz) == 0)
+        li->blk0 = BLOCK_INTACT;
+    else if (stored == 0)
+        li->blk0 = BLOCK_UNCHECKED;
+    else
+        li->blk0 = BLOCK_BAD_CHECKSUM;
+    return 0;
+}
