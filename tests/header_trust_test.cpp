@@ -74,6 +74,20 @@ struct TrustCase {
 };
 void PrintTo(const TrustCase& c, std::ostream* os) { *os << c.name; }
 
+// The log of base(o) without its last two blocks, which hold no record.
+Bytes without_last_two_blocks(const LogOptions& o)
+{
+    Bytes img = base(o).image();
+    img.resize(img.size() - 1024);
+    return img;
+}
+LogOptions opts(std::function<void(LogOptions&)> set)
+{
+    LogOptions o;
+    set(o);
+    return o;
+}
+
 // Changes byte 20 of VALUE (in block 2) after the checksums were stored.
 Bytes changed_value(Bytes img)
 {
@@ -172,49 +186,24 @@ INSTANTIATE_TEST_SUITE_P(
                   255},
         // the last two blocks the header says were written are missing
         TrustCase{"cut_at_a_block_boundary",
-                  [] {
-                      Bytes img = base().image();
-                      img.resize(img.size() - 1024);
-                      return img;
-                  },
+                  [] { return without_last_two_blocks({}); },
                   good,
                   [] { return "read redo.log: the header says 5 blocks were written, the file holds 3\n" + kFail; },
                   255},
         TrustCase{"cut_at_a_block_boundary_without_checksums",
-                  [] {
-                      LogOptions o;
-                      o.checksums = false;
-                      Bytes img = base(o).image();
-                      img.resize(img.size() - 1024);
-                      return img;
-                  },
+                  [] { return without_last_two_blocks(opts([](LogOptions& o) { o.checksums = false; })); },
                   good, end_ok, 0},
         // a log still being written does not know its next available block
         TrustCase{"cut_while_next_block_unknown",
-                  [] {
-                      LogOptions o;
-                      o.next_block = 0xFFFFFFFF;
-                      Bytes img = base(o).image();
-                      img.resize(img.size() - 1024);
-                      return img;
-                  },
+                  [] { return without_last_two_blocks(opts([](LogOptions& o) { o.next_block = 0xFFFFFFFF; })); },
                   good, end_ok, 0},
         TrustCase{"cut_while_next_block_past_the_declared_blocks",
-                  [] {
-                      LogOptions o;
-                      o.next_block = 7;  // 5 blocks declared
-                      Bytes img = base(o).image();
-                      img.resize(img.size() - 1024);
-                      return img;
-                  },
+                  // 5 blocks declared
+                  [] { return without_last_two_blocks(opts([](LogOptions& o) { o.next_block = 7; })); },
                   good, end_ok, 0},
         // an archived copy holds only the blocks written, not all the log had
         TrustCase{"archived_copy_of_a_larger_log",
-                  [] {
-                      LogOptions o;
-                      o.declared_blocks = 102400;
-                      return base(o).image();
-                  },
+                  [] { return base(opts([](LogOptions& o) { o.declared_blocks = 102400; })).image(); },
                   good, end_ok, 0},
         // a record below the first SCN in a block of the log's own sequence
         TrustCase{"scn_below_first_in_own_sequence",
