@@ -478,6 +478,7 @@ typedef struct __miner {
     uint8_t *sql_buf;         /* SQL buffer: the last sqlb_sz bytes */
     uint8_t *undo;            /* current 5.1 undo vector, inside the record being decoded */
     uint8_t *kdo;             /* field 4 of that vector */
+    bool undo_taken;          /* a delete or update has taken that vector's old values */
     char logfile[256];
     char outfile[256];
 
