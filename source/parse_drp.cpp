@@ -5,8 +5,9 @@
  * from the current undo vector, whose field 4 re-inserts the deleted row as a
  * KDO_IRP followed by one field per column.  The first delete or update
  * after an undo vector takes it; a second one finds no undo of its own.  A
- * row piece that is not whole writes nothing.  An undo that is missing, is not an insert row piece, or
- * lacks the bitmap or column fields its row needs is reported as damage.
+ * row piece that is not whole writes nothing.  An undo that is missing, is
+ * not an insert row piece, or lacks the bitmap or column fields its row
+ * needs is reported as damage.
  * Always returns -1: the dispatcher measures the vector.
  */
 #include "quorvil.h"

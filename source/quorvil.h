@@ -34,10 +34,11 @@
  * Every byte of the file is decoded at most once, in one vector of one
  * record, and every line stands on bytes of its own: an insert on its own
  * vector (it takes only the transaction and object from its undo), a delete
- * or update on its own vector and an undo no other line takes, a row of a
- * multi-row insert on its 3 or more stored bytes (no other row is placed on
- * them) and its 2-byte size entry.  The longest line for the fewest bytes is
- * such a row with no columns, with the longest numbers:
+ * or update on its own vector and an undo no other delete or update takes
+ * (undo_taken), a row of a multi-row insert on its 3 or more stored bytes
+ * (no other row is placed on them) and its 2-byte size entry.  The longest
+ * line for the fewest bytes is such a row with no columns, with the longest
+ * numbers:
  *   281474976710655,65535,65535,-2147483648,2147483648,4294967295,
  *   OBJ# 2147483648,INSERT,"insert into ""UNKNOWN"".""OBJ# -2147483648""
  *   () values ();"
