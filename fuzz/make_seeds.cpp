@@ -147,6 +147,35 @@ std::vector<std::pair<std::string, LogBuilder>> logs()
     return out;
 }
 
+// Logs that once made output out of all proportion to their size: the
+// regression suite replays them and expects status 255 and CSV_BOUND.
+std::vector<std::pair<std::string, LogBuilder>> output_bound_logs()
+{
+    std::vector<std::pair<std::string, LogBuilder>> out;
+    std::vector<Col> wide(255, fill(250, 0x31));
+
+    {
+        // 32,767 size entries of 0: every row placed on the one stored row
+        Vector q = v_qmi({{wide}});
+        q.fields[1] = kdo_qmi(32767);
+        q.fields[2] = u16_array(std::vector<uint16_t>(32767, 0));
+        LogBuilder b;
+        b.add(10, {v_undo_insert(X1, 501, 502), q, v_commit(X1)});
+        out.emplace_back("qmi-sizes-of-zero", std::move(b));
+    }
+    {
+        // 2,000 bare deletes after one undo of a 255-column row
+        Vector del = v_delete();
+        del.fields.clear();
+        std::vector<Vector> vecs{v_undo_delete(X1, 601, 602, wide)};
+        vecs.insert(vecs.end(), 2000, del);
+        LogBuilder b;
+        b.add(10, vecs);
+        out.emplace_back("deletes-on-one-undo", std::move(b));
+    }
+    return out;
+}
+
 void write(const fs::path& p, const Bytes& b)
 {
     LogBuilder::write_file(p.string(), b);
@@ -156,8 +185,8 @@ void write(const fs::path& p, const Bytes& b)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s <seed dir>\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        fprintf(stderr, "usage: %s <seed dir> [<regression dir>]\n", argv[0]);
         return 2;
     }
     const fs::path dir = argv[1];
@@ -183,5 +212,12 @@ int main(int argc, char** argv)
         n++;
     }
     printf("%zu seeds written under %s\n", n, dir.c_str());
+    if (argc == 3) {
+        const fs::path reg = fs::path(argv[2]) / "output-bound";
+        fs::create_directories(reg);
+        for (const auto& [name, b] : output_bound_logs())
+            b.write((reg / (name + ".log")).string());
+        printf("crafted logs written under %s\n", reg.c_str());
+    }
     return 0;
 }

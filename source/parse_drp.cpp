@@ -3,9 +3,11 @@
  *
  * The 11.3 vector does not carry the row: the DELETE line is built wholly
  * from the current undo vector, whose field 4 re-inserts the deleted row as a
- * KDO_IRP followed by one field per column.  A row piece that is not whole
- * writes nothing.  An undo that is missing, is not an insert row piece, or
- * lacks the bitmap or column fields its row needs is reported as damage.
+ * KDO_IRP followed by one field per column.  The first delete or update
+ * after an undo vector takes it; a second one finds no undo of its own.  A
+ * row piece that is not whole writes nothing.  An undo that is missing, is
+ * not an insert row piece, or lacks the bitmap or column fields its row
+ * needs is reported as damage.
  * Always returns -1: the dispatcher measures the vector.
  */
 #include "quorvil.h"
@@ -22,6 +24,12 @@ int parse_drp(MINER *mnr, REDO_VH *vhdr, uint64_t scn)
         note_damage(mnr, "11.3 vector has no undo vector in its record; DELETE left out");
         return -1;
     }
+    // the old row serves one row change; a second one has lost its own undo
+    if (mnr->undo_taken) {
+        note_damage(mnr, "11.3 vector has no undo vector of its own; DELETE left out");
+        return -1;
+    }
+    mnr->undo_taken = true;
     // the undo must re-insert the row, or it says nothing of the deleted row
     if ((u.row.ptr[offsetof(KDO, opc)] & KDO_OPC_MASK) != KDO_OPC_IRP || u.row.len < KDO_IRP_FIXED) {
         note_damage(mnr, "undo of an 11.3 vector is not a whole insert row piece; DELETE left out");

@@ -6,15 +6,21 @@
  * cc columns, each a marker: 0xFF NULL, 0xFE a 16-bit length then the bytes,
  * 0x00-0xFD the length itself then the bytes.  One INSERT line per row, all
  * with the transaction and object of the current undo vector.  A row whose
- * columns run past field 4 is reported and left out; the rows after it are
- * still placed by the size array.
+ * columns run past field 4, or that is longer than its entry of the size
+ * array, is reported and left out; the rows after it are still placed by the
+ * size array.  Rows so never share bytes: each line written stands on at
+ * least its 3 stored bytes and 2 bytes of size array.
  */
 #include "quorvil.h"
 
 #define MARKER_NULL 0xFF
 #define MARKER_LONG 0xFE
 
-/* Bytes taken by the cc columns starting at row[3], or -1 when they run past avail. */
+/*
+ * The length of a stored row: its two header bytes and column count, then
+ * its cc columns from row[3] on, markers included.  -1 when the columns run
+ * past avail, the bytes of the rows field from the row's start on.
+ */
 static int64_t measure_row(const uint8_t *row, uint32_t avail, unsigned cc)
 {
     uint32_t pos = 3;
@@ -112,7 +118,8 @@ int parse_qmi(MINER *mnr, REDO_VH *vhdr, uint64_t scn)
 
     for (unsigned r = 0; r < qmi.nrow; r++) {
         const uint8_t *row;
-        uint32_t avail;
+        uint32_t avail, size = read_u16(sizes.ptr + 2 * r);
+        int64_t rlen;
         unsigned cc;
 
         // a row must begin with its header and column count inside the rows field
@@ -123,8 +130,13 @@ int parse_qmi(MINER *mnr, REDO_VH *vhdr, uint64_t scn)
         row = rows.ptr + start;
         avail = rows.len - (uint32_t)start;
         cc = row[2];
-        if (measure_row(row, avail, cc) < 0) {
+        rlen = measure_row(row, avail, cc);
+        if (rlen < 0) {
             note_damage(mnr, "11.11 vector: columns of row %u run past the rows field; row left out", r + 1);
+        } else if (rlen > size) {
+            // the size array would place the next row inside this one
+            note_damage(mnr, "11.11 vector: row %u is %u bytes, longer than its size entry of %u; row left out",
+                        r + 1, (unsigned)rlen, size);
         } else {
             if (prefix_len == 0) {
                 uint32_t mark;
@@ -143,7 +155,7 @@ int parse_qmi(MINER *mnr, REDO_VH *vhdr, uint64_t scn)
             write_row_values(mnr, row, cc);
             SQL_LIT(mnr, ");\"\n");
         }
-        start += read_u16(sizes.ptr + 2 * r);
+        start += size;
     }
     return (int)v.len;
 }

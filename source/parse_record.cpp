@@ -67,6 +67,7 @@ int parse_record(MINER *mnr, uint8_t *record)
     // an undo vector of an earlier record lies in a buffer that is gone
     mnr->undo = NULL;
     mnr->kdo = NULL;
+    mnr->undo_taken = false;
 
     pos = hdr;
     left = rh.rlen - hdr;

@@ -7,7 +7,9 @@
  * Fields: 1 KTUDB (transaction), 2 KTUBU (object), 3 not read, 4 the row
  * operation the undo would apply, 5 and on its data.  A vector whose fields
  * 1, 2 or 4 are missing or too short is reported and never made current, so
- * current_undo can hand its fields out without looking again.
+ * current_undo can hand its fields out without looking again; it also
+ * forgets the undo taken before it, so the row change that follows it is
+ * left out instead of being written with an earlier change's undo.
  */
 #include "quorvil.h"
 
@@ -24,7 +26,7 @@ int parse_undo(MINER *mnr, REDO_VH *vhdr, uint64_t scn)
     if (!vector_field(&v, 1, &f) || f.len < sizeof(KTUDB) || !next_field(&v, &f) ||
         f.len < sizeof(KTUBU)) {
         note_damage(mnr, "5.1 vector lacks whole transaction and object fields; not taken as undo");
-        return -1;
+        goto forget;
     }
     read_layout(&bu, f.ptr, sizeof bu);
     // the undo of another layer never replaces a table row's undo
@@ -33,11 +35,12 @@ int parse_undo(MINER *mnr, REDO_VH *vhdr, uint64_t scn)
     // row operation field missing or shorter than its head
     if (!next_field(&v, &f) || !next_field(&v, &f) || f.len < sizeof kdo) {
         note_damage(mnr, "5.1 vector of a table row has no whole row operation field; not taken as undo");
-        return -1;
+        goto forget;
     }
 
     mnr->undo = (uint8_t *)vhdr;
     mnr->kdo = (uint8_t *)f.ptr;
+    mnr->undo_taken = false;
 
     // the undo of a delete re-inserts the row: only a whole row piece is taken
     // further, but the vector stays current so its delete writes nothing
@@ -46,6 +49,13 @@ int parse_undo(MINER *mnr, REDO_VH *vhdr, uint64_t scn)
         (f.len <= offsetof(KDO_IRP, fb) || (f.ptr[offsetof(KDO_IRP, fb)] & FB_WHOLE) != FB_WHOLE))
         return -1;
     return (int)v.len;
+
+forget:
+    // the change this undo belongs to must not find the one before it
+    mnr->undo = NULL;
+    mnr->kdo = NULL;
+    mnr->undo_taken = false;
+    return -1;
 }
 
 /*

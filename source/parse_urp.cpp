@@ -7,6 +7,8 @@
  * 6.. the old values), then the supplemental columns that follow the old
  * values (SUPPLEMENT, column numbers, value lengths, one field per value).
  * An undo that ends right after the old values closes the statement there.
+ * The first delete or update after an undo vector takes it; a second one
+ * finds no undo of its own.
  * Any list, bitmap or field that a count asks for and the vector does not
  * hold is reported as damage and the update is left out.
  */
@@ -101,6 +103,12 @@ int parse_urp(MINER *mnr, REDO_VH *vhdr, uint64_t scn)
         note_damage(mnr, "11.5 vector has no undo vector in its record; UPDATE left out");
         return -1;
     }
+    // the old values serve one row change; a second one has lost its own undo
+    if (mnr->undo_taken) {
+        note_damage(mnr, "11.5 vector has no undo vector of its own; UPDATE left out");
+        return -1;
+    }
+    mnr->undo_taken = true;
     if (!read_side(&u.v, 4, &old)) {
         note_damage(mnr, "undo of an 11.5 vector: update row piece, column numbers or old values missing; "
                     "UPDATE left out");

@@ -65,45 +65,17 @@ static inline void hex8(char *out, const uint8_t *in)
 }
 #endif
 
-/* Two lower-case hex digits for each of len bytes; returns the end. */
-static inline char *hex_digits(char *p, const uint8_t *in, int len)
-{
-    int i = 0;
-
-#ifdef __SSE2__
-    if (len >= 8) {
-        for (; len - i >= 16; i += 16)
-            hex16(p + 2 * i, in + i);
-        if (len - i >= 8) {
-            hex8(p + 2 * i, in + i);
-            i += 8;
-        }
-        // the last few bytes: one more group of 8 that overlaps the ones done
-        if (i < len)
-            hex8(p + 2 * (len - 8), in + len - 8);
-        return p + 2 * len;
-    }
-    if (len >= 4) {
-        // two groups of 4 that overlap in the middle, as one group of 8
-        uint32_t head, tail;
-        __m128i d;
-
-        memcpy(&head, in, 4);
-        memcpy(&tail, in + len - 4, 4);
-        d = hex8_digits(_mm_cvtsi64_si128((long long)(head | (uint64_t)tail << 32)));
-        _mm_storel_epi64((__m128i *)p, d);
-        _mm_storel_epi64((__m128i *)(p + 2 * (len - 4)), _mm_srli_si128(d, 8));
-        return p + 2 * len;
-    }
-#endif
-    for (; i < len; i++, p += 2)
-        memcpy(p, &pairs.d[2 * in[i]], 2);
-    return p;
-}
-
+/*
+ * The one hex renderer: a value as HEXTORAW('..') (full_col) or '..', two
+ * lower-case digits a byte, a NUL after the text; returns the text's length.
+ * Writes 2 * len + 13 bytes at most, the NUL included.  The row writers
+ * render every value through it in place in sql_buf, where the next piece
+ * overwrites the NUL.  Digits come 16 or 8 bytes at a time with SSE2.
+ */
 int print_hex(char *buf, const uint8_t *hex, int len, int full_col)
 {
     char *p = buf;
+    int i = 0;
 
     if (full_col) {
         memcpy(p, "HEXTORAW('", 10);
@@ -111,8 +83,36 @@ int print_hex(char *buf, const uint8_t *hex, int len, int full_col)
     } else {
         *p++ = '\'';
     }
-    if (len > 0)
-        p = hex_digits(p, hex, len);
+    if (len < 0)
+        len = 0;
+#ifdef __SSE2__
+    if (len >= 8) {
+        for (; len - i >= 16; i += 16)
+            hex16(p + 2 * i, hex + i);
+        if (len - i >= 8) {
+            hex8(p + 2 * i, hex + i);
+            i += 8;
+        }
+        // the last few bytes: one more group of 8 that overlaps the ones done
+        if (i < len)
+            hex8(p + 2 * (len - 8), hex + len - 8);
+        i = len;
+    } else if (len >= 4) {
+        // two groups of 4 that overlap in the middle, as one group of 8
+        uint32_t head, tail;
+        __m128i d;
+
+        memcpy(&head, hex, 4);
+        memcpy(&tail, hex + len - 4, 4);
+        d = hex8_digits(_mm_cvtsi64_si128((long long)(head | (uint64_t)tail << 32)));
+        _mm_storel_epi64((__m128i *)p, d);
+        _mm_storel_epi64((__m128i *)(p + 2 * (len - 4)), _mm_srli_si128(d, 8));
+        i = len;
+    }
+#endif
+    for (; i < len; i++)
+        memcpy(p + 2 * i, &pairs.d[2 * hex[i]], 2);
+    p += 2 * len;
     if (full_col) {
         memcpy(p, "')", 2);
         p += 2;
@@ -125,10 +125,13 @@ int print_hex(char *buf, const uint8_t *hex, int len, int full_col)
 
 void sql_flush(MINER *mnr)
 {
-    // a failed write is only remembered: main reports it when it closes the CSV
+    // a failed write is only remembered: main reports it when it closes the CSV;
+    // errno is cleared first, so a write that fails without setting it is
+    // reported as an I/O error and never with an errno left from before
     if (mnr->sql_pos > 0) {
+        errno = 0;
         if (fwrite(mnr->sql_buf, 1, mnr->sql_pos, mnr->cfp) != mnr->sql_pos && mnr->out_errno == 0)
-            mnr->out_errno = errno ? errno : EIO;
+            mnr->out_errno = errno != 0 ? errno : EIO;
         mnr->sql_pos = 0;
     }
 }
@@ -197,17 +200,12 @@ void sql_i64(MINER *mnr, int64_t v)
     }
 }
 
-/* The hex literal of a value at the write position; print_hex less its NUL. */
+/* A value's hex literal at the write position, rendered by print_hex; room
+ * is made for its NUL too, which the next piece overwrites. */
 void sql_hex(MINER *mnr, const uint8_t *p, uint32_t len)
 {
-    char *out;
-
-    sql_reserve(mnr, 12 + 2 * len);
-    out = (char *)mnr->sql_buf + mnr->sql_pos;
-    memcpy(out, "HEXTORAW('", 10);
-    out = hex_digits(out + 10, p, (int)len);
-    memcpy(out, "')", 2);
-    mnr->sql_pos += 12 + 2 * len;
+    sql_reserve(mnr, 13 + 2 * len);
+    mnr->sql_pos += (uint32_t)print_hex((char *)mnr->sql_buf + mnr->sql_pos, p, (int)len, 1);
 }
 
 /*

@@ -26,6 +26,35 @@
 #define SQLB_SIZE (1024 * 1024)        /* SQL buffer, also the staging area of the CSV */
 #define HEADER_READ 8192               /* bytes read at offset 0 for blocks 0 and 1 */
 
+/*
+ * The most CSV a log can give: CSV_BOUND(n) bytes for a log file of n bytes,
+ * the 76-byte header line and at most 146 bytes for every 5 bytes of log, a
+ * ratio of 29.2 that large logs approach and never reach.
+ *
+ * Every byte of the file is decoded at most once, in one vector of one
+ * record, and every line stands on bytes of its own: an insert on its own
+ * vector (it takes only the transaction and object from its undo), a delete
+ * or update on its own vector and an undo no other delete or update takes
+ * (undo_taken), a row of a multi-row insert on its 3 or more stored bytes
+ * (no other row is placed on them) and its 2-byte size entry.  The longest
+ * line for the fewest bytes is such a row with no columns, with the longest
+ * numbers:
+ *   281474976710655,65535,65535,-2147483648,2147483648,4294967295,
+ *   OBJ# 2147483648,INSERT,"insert into ""UNKNOWN"".""OBJ# -2147483648""
+ *   () values ();"
+ * 146 bytes with its newline, for 5 bytes of log.  Each column a row adds
+ * takes 1 byte (plus its value) and adds at most 25 bytes (plus 2 per value
+ * byte).  Every other writer gives less per byte of vector: an insert of
+ * 255 empty columns 6,412 bytes for 620, a delete of 255 empty columns 7,423
+ * for 700 with its undo, an update about 7.5 per byte of its listed columns
+ * and 4.3 per byte of its supplemental ones, DDL 2 per byte of text (quotes
+ * doubled), a START line 79 bytes for 60.
+ */
+#define CSV_BOUND_HEADER 76            /* the header line */
+#define CSV_BOUND_LINE 146             /* the longest line ... */
+#define CSV_BOUND_LOG 5                /* ... and the fewest log bytes it stands on */
+#define CSV_BOUND(n) (CSV_BOUND_HEADER + (uint64_t)(n) * CSV_BOUND_LINE / CSV_BOUND_LOG)
+
 #define BLOCK_HEADER_SIZE 16
 #define RECORD_HEADER_SIZE 24
 #define LONG_RECORD_HEADER_SIZE 68
@@ -497,6 +526,7 @@ typedef struct __miner {
     uint8_t *sql_buf;         /* SQL buffer: the last sqlb_sz bytes */
     uint8_t *undo;            /* current 5.1 undo vector, inside the record being decoded */
     uint8_t *kdo;             /* field 4 of that vector */
+    bool undo_taken;          /* a delete or update has taken that vector's old values */
     char logfile[256];
     char outfile[256];
 

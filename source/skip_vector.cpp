@@ -18,12 +18,22 @@ static inline uint16_t entry(const uint8_t *vec, uint32_t i)
     return read_u16(vec + VECTOR_HEADER_SIZE + 2 * i);
 }
 
-/* The vector length, summed wide; a sum beyond INT_MAX cannot fit any record. */
-static uint64_t vector_length(const uint8_t *vec)
+/*
+ * The longest vector the length vector can describe: entry 0 of 0xFFFF
+ * (align4: 65,536 bytes) names 32,767 entries, so 32,766 fields of 65,535
+ * bytes (65,536 each once padded): 24 + 65,536 + 32,766 * 65,536 =
+ * 2,147,418,136 bytes, below INT_MAX.  Every vector length fits an int and
+ * the 32-bit sum below cannot wrap.
+ */
+#define LONGEST_VECTOR (VECTOR_HEADER_SIZE + 65536ULL + 32766ULL * 65536ULL)
+static_assert(LONGEST_VECTOR == 2147418136ULL && LONGEST_VECTOR <= INT_MAX);
+
+/* The vector length: at most LONGEST_VECTOR. */
+static uint32_t vector_length(const uint8_t *vec)
 {
     uint16_t e0 = entry(vec, 0);
     uint32_t n = e0 / 2;
-    uint64_t len = VECTOR_HEADER_SIZE + align4(e0);
+    uint32_t len = VECTOR_HEADER_SIZE + align4(e0);
 
     for (uint32_t i = 1; i < n; i++)
         len += align4(entry(vec, i));
@@ -32,9 +42,7 @@ static uint64_t vector_length(const uint8_t *vec)
 
 int skip_vector(REDO_VH *vhdr)
 {
-    uint64_t len = vector_length((const uint8_t *)vhdr);
-
-    return len > INT_MAX ? INT_MAX : (int)len;
+    return (int)vector_length((const uint8_t *)vhdr);
 }
 
 int measure_vector(const uint8_t *vec, uint32_t left)
@@ -45,7 +53,7 @@ int measure_vector(const uint8_t *vec, uint32_t left)
     // length vector runs past the record
     if (VECTOR_HEADER_SIZE + align4(entry(vec, 0)) > left)
         return -1;
-    uint64_t len = vector_length(vec);
+    uint32_t len = vector_length(vec);
     // fields run past the record
     if (len > left)
         return -1;

@@ -65,6 +65,9 @@ std::vector<Col> row3() { return {hex("01"), std::nullopt, hex("0203")}; }
 const std::string INSERT_20 =
     "20,3,17,4242,501,502,OBJ# 501,INSERT,\"insert into \"\"UNKNOWN\"\".\"\"OBJ# 501\"\" "
     "(\"\"COL 1\"\",\"\"COL 2\"\",\"\"COL 3\"\") values (HEXTORAW('01'),NULL,HEXTORAW('0203'));\"";
+const std::string UPDATE_20 =
+    "20,3,17,4242,501,502,OBJ# 501,UPDATE,\"update \"\"UNKNOWN\"\".\"\"OBJ# 501\"\" set "
+    "\"\"COL 1\"\"=HEXTORAW('01') where \"\"COL 1\"\"=HEXTORAW('03');\"";
 const std::string START_20 = "20,3,17,4242,0,0,,START,set transaction read write;";
 const std::string COMMIT_20 = "20,3,17,4242,0,0,,COMMIT,commit;";
 const std::string DDL_20 = "20,3,17,4242,901,0,T,DDL,\"drop table t\"";
@@ -182,6 +185,35 @@ std::vector<DamageCase> damage_cases()
                  {"11.2 vector has no undo vector in its record; INSERT left out",
                   "11.11 vector has no undo vector in its record; 1 rows left out"},
                  {}});
+
+    // ---- one undo, one row change: a damaged undo forgets the one before it,
+    // and the old values serve the first delete or update only
+    for (uint32_t len : {27u, 0u})
+        c.push_back({len ? "damaged_object_field_forgets_earlier_undo" : "damaged_row_operation_forgets_earlier_undo",
+                     [len](LogBuilder& b) {
+                         Vector u = v_undo_insert({4, 5, 6}, 200, 200);
+                         if (len)
+                             u.len_override = {std::nullopt, uint16_t(len)};
+                         else
+                             u.fields[3].resize(12);
+                         return b.add(20, {v_undo_insert({1, 2, 3}, 100, 100), v_insert({hex("aa")}), u,
+                                           v_insert({hex("bb")})})
+                             .block;
+                     },
+                     {len ? "5.1 vector lacks whole transaction and object fields; not taken as undo"
+                          : "5.1 vector of a table row has no whole row operation field; not taken as undo",
+                      "11.2 vector has no undo vector in its record; INSERT left out"},
+                     {"20,1,2,3,100,100,OBJ# 100,INSERT,\"insert into \"\"UNKNOWN\"\".\"\"OBJ# 100\"\" "
+                      "(\"\"COL 1\"\") values (HEXTORAW('aa'));\""}});
+    c.push_back({"row_changes_after_the_first_on_one_undo",
+                 [](LogBuilder& b) {
+                     return b.add(20, {v_undo_update(X, 501, 502, {0}, {hex("03")}), v_update({0}, {hex("01")}),
+                                       v_delete(), v_update({0}, {hex("02")}), v_insert(row3())})
+                         .block;
+                 },
+                 {"11.3 vector has no undo vector of its own; DELETE left out",
+                  "11.5 vector has no undo vector of its own; UPDATE left out"},
+                 {UPDATE_20, INSERT_20}});
 
     // ---- insert: cc and its bitmap
     c.push_back({"insert_cc_beyond_column_fields",

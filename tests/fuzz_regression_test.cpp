@@ -2,7 +2,9 @@
 // corpus (fuzz/seeds/), replayed the ways the fuzz targets take them: as one
 // record handed to parse_record in a buffer of exactly its size, as a whole
 // log run in-process, and as a whole log given to the real binary, which
-// must end by itself with status 0 or 255 -- never a signal.
+// must end by itself with status 0 or 255 -- never a signal -- and write no
+// more CSV than CSV_BOUND of the log's size.  The crafted logs under
+// fuzz/regressions/output-bound/ (made by make_seeds) are damage: status 255.
 #include "log_builder.h"
 #include "quorvil.h"
 #include "run_quorvil.h"
@@ -115,6 +117,13 @@ TEST_P(FuzzRegression, AsWholeLog)
     const std::string closing = run.status == 0 ? "quorvil end.\n" : "quorvil exit with error.\n";
     EXPECT_TRUE(err.size() >= closing.size() && err.compare(err.size() - closing.size(), closing.size(), closing) == 0)
         << err;
+
+    if (fs::exists(tmp.path("out.csv"))) {
+        EXPECT_LE(fs::file_size(tmp.path("out.csv")), CSV_BOUND(fs::file_size(log)));
+    }
+    if (GetParam().find("/output-bound/") != std::string::npos) {
+        EXPECT_EQ(run.status, 255);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, FuzzRegression, ::testing::ValuesIn(inputs()), [](const auto& info) {
@@ -133,6 +142,9 @@ TEST(FuzzRegressionInputs, SeedsArePresent)
                             [](const std::string& f) { return f.rfind("fuzz/seeds/mine/", 0) == 0; }));
     EXPECT_TRUE(std::any_of(files.begin(), files.end(),
                             [](const std::string& f) { return f.rfind("fuzz/seeds/record/", 0) == 0; }));
+    EXPECT_EQ(std::count_if(files.begin(), files.end(),
+                            [](const std::string& f) { return f.rfind("fuzz/regressions/output-bound/", 0) == 0; }),
+              2);
 }
 
 }  // namespace

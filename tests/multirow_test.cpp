@@ -144,6 +144,16 @@ const LineCase kCases[] = {
      },
      "905,3,17,245,0,0,,COMMIT,commit;\n",
      damage_report({"11.11 vector: size array too short for 3 rows; rows left out"}), 255},
+    // a size entry short of its row would place the next row on its bytes
+    {"size_entries_short_of_their_rows",
+     [](LogBuilder& b) {
+         b.add(905, {v_undo_insert(kX, 812, 812),
+                     qmi_raw({hex("2c 00 01 01 0a"), hex("2c 00 01 01 0b")}, {0, 5, 4}, 3)});
+     },
+     row_line(R"x(""COL 1"")x", "HEXTORAW('0a')"),
+     damage_report({"11.11 vector: row 1 is 5 bytes, longer than its size entry of 0; row left out",
+                    "11.11 vector: row 3 is 5 bytes, longer than its size entry of 4; row left out"}),
+     255},
     {"undo_in_an_earlier_record",
      [](LogBuilder& b) {
          b.add(905, {v_undo_insert(kX, 812, 812)});

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -130,6 +132,40 @@ TEST(PrintHex, PiecesChainOnTheResult)
     pos += print_hex(buf.data() + pos, c.data(), 1, 0);
     EXPECT_EQ(std::string(buf.data()), "HEXTORAW('c102')HEXTORAW('')'ff'");
     EXPECT_EQ(pos, 16 + 12 + 4);
+}
+
+}  // namespace
+
+// sql_flush, which writes what print_hex and the other writers staged: a
+// failed write is remembered with the errno it set, or as EIO when it set
+// none -- never with an errno left from before it.
+namespace {
+
+ssize_t failing_write(void* sets, const char*, size_t)
+{
+    if (int e = *static_cast<int*>(sets))
+        errno = e;
+    return 0;
+}
+
+TEST(SqlFlush, FailedWriteReportsItsOwnErrorOrEio)
+{
+    const struct { int before, sets, want; } cases[] = {{ENOENT, 0, EIO}, {ENOENT, ENOSPC, ENOSPC}, {0, 0, EIO}};
+    for (const auto& c : cases) {
+        int sets = c.sets;
+        std::vector<uint8_t> staged(64);
+        MINER m{};
+        m.sql_buf = staged.data();
+        m.sqlb_sz = int(staged.size());
+        m.cfp = fopencookie(&sets, "w", cookie_io_functions_t{nullptr, failing_write, nullptr, nullptr});
+        ASSERT_NE(m.cfp, nullptr);
+        setvbuf(m.cfp, nullptr, _IONBF, 0);  // the text reaches the failing write at once
+        SQL_LIT(&m, "1,2,3\n");
+        errno = c.before;
+        sql_flush(&m);
+        EXPECT_EQ(m.out_errno, c.want) << "errno before " << c.before << ", set by the write " << c.sets;
+        fclose(m.cfp);
+    }
 }
 
 }  // namespace
