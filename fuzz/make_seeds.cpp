@@ -7,7 +7,7 @@
  * apart: NULL columns, long (0xFE) column markers, supplemental columns,
  * empty lists, long record headers, vectors without a handler.  The logs use
  * 64-byte blocks so that records run over several blocks and the files stay
- * a few kilobytes.
+ * a few kilobytes; three more use 512-byte blocks with checksums.
  */
 #include "log_builder.h"
 
@@ -147,6 +147,39 @@ std::vector<std::pair<std::string, LogBuilder>> logs()
     return out;
 }
 
+// Logs with 512-byte blocks and checksums, so that block 1 vouches for the
+// other blocks: one as written, after it what an older use of the same
+// online log left; one with a byte changed in a block; one cut at a block
+// boundary before the blocks its header says were written.
+std::vector<std::pair<std::string, Bytes>> checksummed_logs()
+{
+    std::vector<Col> row{hex("c102"), std::nullopt, str("abc")};
+    LogOptions older;
+    older.sequence = 4;
+    LogBuilder prev(older);
+    for (uint32_t i = 0; i < 5; i++) {
+        prev.add(2 + i, {v_begin(X2)});
+        prev.next_block();
+    }
+    LogOptions o;
+    o.sequence = 5;
+    o.first_scn = 60;
+    LogBuilder b(o);
+    b.add(60, {v_begin(X1)});
+    b.add(61, {v_undo_delete(X1, 1, 2, row), v_delete()});
+    b.add(62, {v_undo_insert(X1, 1, 2), v_insert({fill(600, 9)})});
+    b.add(63, {v_commit(X1)});
+    b.add_empty_blocks(2);
+    const Bytes img = b.image();
+
+    Bytes reused = img, damaged = img, cut = img;
+    const Bytes tail = prev.image();
+    reused.insert(reused.end(), tail.begin() + long(img.size()), tail.end());
+    damaged[b.file_offset(3, 100)] ^= 0x40;
+    cut.resize(img.size() - 2 * 512);
+    return {{"checksums-and-older-use", reused}, {"checksum-damaged", damaged}, {"checksums-cut-short", cut}};
+}
+
 // Logs that once made output out of all proportion to their size: the
 // regression suite replays them and expects status 255 and CSV_BOUND.
 std::vector<std::pair<std::string, LogBuilder>> output_bound_logs()
@@ -209,6 +242,10 @@ int main(int argc, char** argv)
     n++;
     for (const auto& [name, b] : logs()) {
         b.write((dir / "mine" / (name + ".log")).string());
+        n++;
+    }
+    for (const auto& [name, img] : checksummed_logs()) {
+        write(dir / "mine" / (name + ".log"), img);
         n++;
     }
     printf("%zu seeds written under %s\n", n, dir.c_str());
