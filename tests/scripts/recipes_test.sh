@@ -1,106 +1,69 @@
 #!/usr/bin/env bash
-# Runs the two README recipes exactly as the README writes them (each is
-# the sh block after its "<!-- recipe: NAME" line) on a folder of three
-# logs of one thread written by recipe_logs, with the built quorvil and
-# quorvil-info first on PATH, and checks what they leave: the logs mined
-# in sequence order, each row's log, and the committed-only view in commit
-# order without the rolled-back transaction.  Also checks that the first
-# recipe mines nothing when a sequence is missing.
+# Runs the two README recipes as the README writes them (the sh block after
+# each "<!-- recipe: NAME" line) on three logs of one thread written by
+# recipe_logs, with the built quorvil and quorvil-info first on PATH.  Checks
+# that the logs are mined in sequence order with each row's log, that the
+# committed-only view is in commit order without the rolled-back transaction,
+# and that the first recipe mines nothing when a sequence is missing.
 #
 # usage: recipes_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 
-fail() {
-    echo "recipes_test: FAIL: $*" >&2
-    exit 1
-}
+fail() { echo "recipes_test: FAIL: $*" >&2; exit 1; }
+# check WHAT WANT GOT: the difference is shown when they are not the same
+check() { diff <(echo "$2") <(echo "$3") >&2 || fail "$1 (- expected, + got)"; }
 
 [ $# -eq 2 ] || { echo "usage: $0 BUILD_DIR SOURCE_DIR" >&2; exit 2; }
-build=$(cd "$1" && pwd)
-source_dir=$(cd "$2" && pwd)
+readme=$(cd "$2" && pwd)/README.md
 command -v sqlite3 >/dev/null || fail "sqlite3 is not installed (apt-get install -y sqlite3)"
-for f in "$build/quorvil" "$build/info/quorvil-info" "$build/tests/recipe_logs"; do
-    [ -x "$f" ] || fail "$f is not built"
-done
-
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorvil-recipes.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin" "$work/arch"
-ln -s "$build/quorvil" "$work/bin/quorvil"
-ln -s "$build/info/quorvil-info" "$work/bin/quorvil-info"
+for f in quorvil info/quorvil-info tests/recipe_logs; do
+    [ -x "$1/$f" ] || fail "$1/$f is not built"
+    ln -s "$(cd "$1" && pwd)/$f" "$work/bin/"
+done
 export PATH="$work/bin:$PATH"
 
-# The sh block that follows "<!-- recipe: NAME" in the README.
+# recipe NAME DIR: runs the recipe on DIR, its output in $work/NAME.out and .err
 recipe() {
-    awk -v name="$1" '
-        index($0, "<!-- recipe: " name " ") == 1 { found = 1; next }
-        found && /^```sh$/ { inside = 1; next }
-        inside && /^```$/ { exit }
-        inside { print }
-    ' "$source_dir/README.md"
+    awk -v name="$1" 'index($0, "<!-- recipe: " name " ") == 1 { found = 1; next }
+        found && /^```sh$/ { inside = 1; next } inside && /^```$/ { exit } inside' "$readme" >"$work/$1.sh"
+    [ -s "$work/$1.sh" ] || fail "README has no $1 recipe"
+    bash "$work/$1.sh" "$2" >"$work/$1.out" 2>"$work/$1.err"
 }
-recipe mine-folder >"$work/mine-folder.sh"
-recipe committed >"$work/committed.sh"
-[ -s "$work/mine-folder.sh" ] || fail "README has no mine-folder recipe"
-[ -s "$work/committed.sh" ] || fail "README has no committed recipe"
 
-"$build/tests/recipe_logs" "$work/arch" || fail "recipe_logs failed"
-bash "$work/mine-folder.sh" "$work/arch" >"$work/mine.out" 2>"$work/mine.err" ||
-    { cat "$work/mine.out" "$work/mine.err" >&2; fail "the mine-folder recipe failed"; }
-bash "$work/committed.sh" "$work/arch" >"$work/committed.out" 2>"$work/committed.err" ||
-    { cat "$work/committed.err" >&2; fail "the committed recipe failed"; }
-
-db="$work/arch/redo.db"
-sq() { sqlite3 -batch -bail "$db" "$@"; }
-
-# logs mined by sequence (41, 42, 43), not by name
-order=$(sq "SELECT group_concat(log, ' ') FROM (SELECT log FROM loads ORDER BY rowid);")
-[ "$order" = "log_c.arc log_a.arc log_b.arc" ] || fail "logs loaded in the order '$order'"
-# every line of every CSV is in the table once, with its log
-for log in log_c log_a log_b; do
-    want=$(($(wc -l <"$work/arch/$log.arc.csv") - 1))
-    got=$(sq "SELECT count(*) FROM redo AS r JOIN loads AS l ON r.rowid BETWEEN l.first_row AND l.last_row
-              WHERE l.log = '$log.arc';")
-    [ "$got" -eq "$want" ] || fail "$log.arc: $got rows in the database, $want lines in its CSV"
+recipe_logs "$work/arch" || fail "recipe_logs failed"
+cp -r "$work/arch" "$work/gap"; rm "$work/gap/log_a.arc"
+for r in mine-folder committed; do
+    recipe $r "$work/arch" || { cat "$work/$r.out" "$work/$r.err" >&2; fail "the $r recipe failed"; }
 done
-[ "$(sq 'SELECT count(*) FROM redo;')" -eq 18 ] || fail "redo holds $(sq 'SELECT count(*) FROM redo;') rows, expected 18"
+
+sq() { sqlite3 -batch -bail -separator , "$work/arch/redo.db" "$@"; }
+# logs mined by sequence (41, 42, 43), not by name; every line of every CSV in the table once, with its log
+check "the logs loaded, in order, with their rows" \
+    "$(for l in log_c log_a log_b; do echo "$l.arc,$(($(wc -l <"$work/arch/$l.arc.csv") - 1))"; done)" \
+    "$(sq "SELECT l.log, count(r.rowid) FROM loads AS l LEFT JOIN redo AS r ON r.rowid BETWEEN l.first_row
+           AND l.last_row GROUP BY l.rowid ORDER BY l.rowid;")"
+check "the rows in redo" 18 "$(sq 'SELECT count(*) FROM redo;')"
 
 # committed only, in commit order: T1, T2 (over two logs), T5 with its DDL, T4; T3 rolled back
-cut -d, -f1,2,5,9 "$work/arch/committed.csv" >"$work/got"
-sq "SELECT COMMIT_SCN || ',' || SCN || ',' || XIDSQN || ',' || OPERATION || ',' || LOG FROM committed;" >"$work/got-log"
-cat >"$work/want" <<'WANT'
-COMMIT_SCN,SCN,XIDSQN,OPERATION
-103,101,10,INSERT
-202,110,20,INSERT
-202,201,20,INSERT
-305,303,50,DDL
-305,304,50,INSERT
-307,301,40,INSERT
-307,306,40,DELETE
-WANT
-cat >"$work/want-log" <<'WANT'
-103,101,10,INSERT,log_c.arc
+want='103,101,10,INSERT,log_c.arc
 202,110,20,INSERT,log_c.arc
 202,201,20,INSERT,log_a.arc
 305,303,50,DDL,log_b.arc
 305,304,50,INSERT,log_b.arc
 307,301,40,INSERT,log_b.arc
-307,306,40,DELETE,log_b.arc
-WANT
-diff "$work/want" "$work/got" >&2 || fail "committed.csv is not the committed lines in commit order"
-diff "$work/want-log" "$work/got-log" >&2 || fail "the committed view names the wrong logs"
-[ "$(sq "SELECT count(*) FROM redo WHERE XIDSQN = '30' AND OPERATION = 'ROLLBACK';")" -eq 1 ] ||
-    fail "the rolled-back transaction is not in redo, so its absence proves nothing"
+307,306,40,DELETE,log_b.arc'
+check "the committed view" "$want" "$(sq 'SELECT COMMIT_SCN, SCN, XIDSQN, OPERATION, LOG FROM committed;')"
+check "committed.csv" "$(echo COMMIT_SCN,SCN,XIDSQN,OPERATION; cut -d, -f1-4 <<<"$want")" \
+    "$(cut -d, -f1,2,5,9 "$work/arch/committed.csv")"
+check "the rolled-back transaction in redo (else its absence proves nothing)" 1 \
+    "$(sq "SELECT count(*) FROM redo WHERE XIDSQN = '30' AND OPERATION = 'ROLLBACK';")"
 
 # with sequence 42 gone, the first recipe stops before mining anything
-mkdir "$work/gap"
-"$build/tests/recipe_logs" "$work/gap" && rm "$work/gap/log_a.arc"
-set +e
-bash "$work/mine-folder.sh" "$work/gap" >"$work/gap.out" 2>"$work/gap.err"
-status=$?
-set -e
-[ "$status" -ne 0 ] || fail "the mine-folder recipe went on over a missing sequence"
-grep -q "thread 1: sequence 42 missing" "$work/gap.out" || { cat "$work/gap.out" >&2; fail "the missing sequence was not shown"; }
+! recipe mine-folder "$work/gap" || fail "the mine-folder recipe went on over a missing sequence"
+grep -q "thread 1: sequence 42 missing" "$work/mine-folder.out" ||
+    { cat "$work/mine-folder.out" >&2; fail "the missing sequence was not shown"; }
 [ ! -e "$work/gap/redo.db" ] || fail "the mine-folder recipe made a database over a missing sequence"
-
 echo "recipes_test: ok"

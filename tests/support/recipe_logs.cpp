@@ -10,11 +10,8 @@
  *   T5 50  DDL, insert, commit                     in 43
  *
  * Committed, in commit order: T1, T2, T5, T4; T3 is left out.
- *
- *   recipe_logs DIR
  */
 #include "log_builder.h"
-
 #include "quorvil.h"
 
 #include <cstdio>
@@ -25,15 +22,6 @@ using namespace qvtest;
 
 static Bytes num(uint8_t n) { return {0xc1, uint8_t(n + 1)}; }
 
-static LogBuilder new_log(uint32_t seq, uint64_t first, uint64_t next)
-{
-    LogOptions o;
-    o.sequence = seq;
-    o.first_scn = first;
-    o.next_scn = next;
-    return LogBuilder(o);
-}
-
 int main(int argc, char **argv)
 {
     if (argc != 2) {
@@ -43,22 +31,21 @@ int main(int argc, char **argv)
     const std::string dir = argv[1];
     const Xid t1{1, 1, 10}, t2{2, 2, 20}, t3{3, 3, 30}, t4{4, 4, 40}, t5{5, 5, 50};
     const uint32_t tab = 73501;
-
     try {
-        LogBuilder a = new_log(41, 100, 200);
+        LogBuilder a({.first_scn = 100, .sequence = 41, .next_scn = 200});
         a.add(101, {v_begin(t1), v_undo_insert(t1, tab, tab), v_insert({num(1), str("one")})});
         a.add(103, {v_commit(t1)});
         a.add(110, {v_begin(t2), v_undo_insert(t2, tab, tab), v_insert({num(2), str("two")})});
         a.write(dir + "/log_c.arc");
 
-        LogBuilder b = new_log(42, 200, 300);
+        LogBuilder b({.first_scn = 200, .sequence = 42, .next_scn = 300});
         b.add(201, {v_undo_insert(t2, tab, tab), v_insert({num(3), str("three")})});
         b.add(202, {v_commit(t2)});
         b.add(210, {v_begin(t3), v_undo_insert(t3, tab, tab), v_insert({num(4), str("four")})});
         b.add(212, {v_commit(t3, KTUCM_ROLLBACK)});
         b.write(dir + "/log_a.arc");
 
-        LogBuilder c = new_log(43, 300, 400);
+        LogBuilder c({.first_scn = 300, .sequence = 43, .next_scn = 400});
         c.add(301, {v_begin(t4), v_undo_insert(t4, tab, tab), v_insert({num(5), str("five")})});
         c.add(303, {v_begin(t5), v_ddl(t5, 73520, "create table \"HR\".\"NOTES\" (n number)", "NOTES")});
         c.add(304, {v_undo_insert(t5, 73520, 73520), v_insert({num(6)})});
