@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,11 +43,9 @@ TEST(LogSource, ShrunkWhileRead)
         lb.add_record(encode_record(scn, {v_begin({4, 9, 77}), v_other(5, 6, {Bytes(rec_sz - bare, 0x5a)})}));
     const uint64_t size = lb.file_size(), chunk0 = lb.file_offset(2, 0);
     ASSERT_EQ(size, chunk0 + 3400 * 8 * 512);  // every record fills its eight blocks
-    const struct {
-        const char* name;
-        uint64_t now;
-        size_t lines;  // records of the whole chunks read before the short read
-    } cases[] = {
+    // the size the log is given after it is opened, and the records of the
+    // whole chunks read before the short read
+    const struct { const char* name; uint64_t now; size_t lines; } cases[] = {
         {"as it was", size, 3400},
         {"grown by a block", size + 512, 3400},
         {"cut inside the first chunk", chunk0 + 4096 * 512 + 100, 0},
@@ -61,16 +58,10 @@ TEST(LogSource, ShrunkWhileRead)
         TempDir t;
         lb.write(t.path("redo.log"));
         std::unique_ptr<uint8_t[]> wrk(new uint8_t[WORK_SIZE]);
-        MINER m{};
-        m.wrk = wrk.get();
+        MINER m{.fd = open(t.path("redo.log").c_str(), O_RDONLY), .blk0_sz = 512, .blk_sz = 512, .end_scn = MAX_SCN,
+                .first_scn = 1, .cfp = fopen(t.path("out.csv").c_str(), "w"), .wrk = wrk.get(), .logfile = "redo.log",
+                .log_sz = size};
         split_work_area(&m);
-        m.blk0_sz = m.blk_sz = 512;
-        m.first_scn = 1;
-        m.end_scn = MAX_SCN;
-        m.log_sz = size;
-        strcpy(m.logfile, "redo.log");
-        m.fd = open(t.path("redo.log").c_str(), O_RDONLY);
-        m.cfp = fopen(t.path("out.csv").c_str(), "w");
         ASSERT_TRUE(m.fd >= 0 && m.cfp && truncate(t.path("redo.log").c_str(), off_t(c.now)) == 0);
         testing::internal::CaptureStderr();
         const int r = mine_redolog(&m);
