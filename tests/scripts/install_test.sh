@@ -38,9 +38,6 @@ page="$prefix/share/man/man1/quorvil.1.gz"
 [ -f "$bin" ] || fail "installed program $bin is missing"
 [ -x "$bin" ] || fail "installed program $bin is not executable"
 [ -f "$page" ] || fail "installed manual page $page is missing"
-[ ! -e "${page%.gz}" ] || fail "an uncompressed ${page%.gz} is installed beside $page"
-# gzip -9n: no name or time in the header, so the same page gives the same file
-gzip -9n -c "$source_dir/quorvil.1" | cmp -s - "$page" || fail "installed $page is not what gzip -9n makes of quorvil.1"
 
 # -h: usage on standard error, nothing on standard output, status 255.
 set +e
@@ -75,38 +72,37 @@ csv="$work/run/log_contents.csv"
     fail "$build/quorvil on $log failed"
 cmp -s "$csv" "$work/build.csv" || fail "installed and built quorvil write different CSV for $log"
 
-# check_man PAGE OUT SECTION...: PAGE renders into OUT without warnings and has the sections.
-check_man() {
-    local page=$1 out=$2 section
-    MANWIDTH=80 MANPAGER=cat man -l "$page" >"$out" 2>"$work/man.err" && [ ! -s "$work/man.err" ] ||
-        { cat "$work/man.err" >&2; fail "man -l $page failed or printed warnings"; }
-    for section in "${@:3}"; do grep -q "^$section\$" "$out" || fail "rendered manual page $page has no $section section"; done
+# check_page PAGE.gz SOURCE SECTION...: the installed page is what gzip -9n
+# makes of the source (no name or time in the header, so the same page gives
+# the same file), with nothing uncompressed beside it; man renders both alike,
+# without warnings, with the sections; groff warns of nothing in the source.
+check_page() {
+    local gz=$1 src=$2 p section
+    [ ! -e "${gz%.gz}" ] || fail "an uncompressed ${gz%.gz} is installed beside $gz"
+    gzip -9n -c "$src" | cmp -s - "$gz" || fail "installed $gz is missing or not what gzip -9n makes of $src"
+    for p in "$gz" "$src"; do
+        MANWIDTH=80 MANPAGER=cat man -l "$p" >"$work/${p##*/}.txt" 2>"$work/man.err" && [ ! -s "$work/man.err" ] ||
+            { cat "$work/man.err" >&2; fail "man -l $p failed or printed warnings"; }
+    done
+    cmp -s "$work/${gz##*/}.txt" "$work/${src##*/}.txt" || fail "man -l renders $gz and $src differently"
+    for section in "${@:3}"; do grep -q "^$section\$" "$work/${gz##*/}.txt" || fail "rendered $gz has no $section section"; done
+    groff -man -Tutf8 -ww -z "$src" 2>"$work/groff.err" && [ ! -s "$work/groff.err" ] ||
+        { cat "$work/groff.err" >&2; fail "groff failed on or warns about $src"; }
 }
-# check_groff SOURCE_PAGE: groff reads it without a warning.
-check_groff() {
-    groff -man -Tutf8 -ww -z "$1" 2>"$work/groff.err" && [ ! -s "$work/groff.err" ] ||
-        { cat "$work/groff.err" >&2; fail "groff failed on or warns about $1"; }
-}
-# The installed manual page and the source page render alike.
-check_man "$page" "$work/man.txt" NAME SYNOPSIS DESCRIPTION OPTIONS OUTPUT "EXIT STATUS" "DAMAGED INPUT" EXAMPLES "SEE ALSO"
-grep -qF "$header" "$work/man.txt" || fail "rendered manual page $page does not show the CSV header line"
-check_man "$source_dir/quorvil.1" "$work/man-source.txt"
-cmp -s "$work/man.txt" "$work/man-source.txt" || fail "man -l renders $page and the source quorvil.1 differently"
-check_groff "$source_dir/quorvil.1"
+check_page "$page" "$source_dir/quorvil.1" NAME SYNOPSIS DESCRIPTION OPTIONS OUTPUT "EXIT STATUS" "DAMAGED INPUT" EXAMPLES "SEE ALSO"
+grep -qF "$header" "$work/quorvil.1.gz.txt" || fail "rendered manual page $page does not show the CSV header line"
 
 # --- quorvil-info, installed beside quorvil ------------------------------------
 info="$prefix/bin/quorvil-info"
-info_page="$prefix/share/man/man1/quorvil-info.1.gz"
 [ -x "$info" ] || fail "installed program $info is missing or not executable"
-gzip -dc "$info_page" | cmp -s - "$source_dir/info/quorvil-info.1" || fail "installed $info_page is missing or not the source page"
 "$info" -h >/dev/null 2>"$work/ih.err" || fail "'quorvil-info -h' exited with $?, expected 0"
 grep -qxF "usage: $info [-csv] LOG..." "$work/ih.err" || fail "'quorvil-info -h' printed no usage line"
 # the sample log is intact: a verdict line saying so, status 0
 "$info" "$log" >"$work/info.out" 2>"$work/info.err" ||
     { cat "$work/info.out" "$work/info.err" >&2; fail "installed quorvil-info on $log failed"; }
 grep -qE '^  verdict: +intact$' "$work/info.out" || { cat "$work/info.out" >&2; fail "quorvil-info does not call $log intact"; }
-check_man "$info_page" "$work/iman.txt" NAME SYNOPSIS DESCRIPTION "THE REPORT" "BLOCK CLASSES" "CSV COLUMNS" "EXIT STATUS" EXAMPLES
-check_groff "$source_dir/info/quorvil-info.1"
+check_page "$prefix/share/man/man1/quorvil-info.1.gz" "$source_dir/info/quorvil-info.1" \
+    NAME SYNOPSIS DESCRIPTION "THE REPORT" "BLOCK CLASSES" "CSV COLUMNS" "EXIT STATUS" EXAMPLES
 
 # --- cpack -G DEB ------------------------------------------------------------
 pkgdir="$work/pkg"
