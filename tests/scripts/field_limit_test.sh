@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Python's csv module refuses a field longer than its limit, 131072
-# characters unless raised, and a row statement is longer than that as soon
-# as its values hold 64 KiB or so: the README tells Python readers to raise
-# the limit first.  On a log holding an insert of two columns of 40000 and
-# 30000 bytes (140,000 hex digits) the csv module must fail as it comes, and
-# read every record, that statement whole, after
+# Python's csv module refuses a field longer than its limit, 131072 characters
+# unless raised, so the README tells Python readers to raise it first.  On the
+# loading log's insert of 140,000 hex digits the module must fail as it comes,
+# and read every record, that statement whole, after
 # csv.field_size_limit(sys.maxsize).
 #
 # usage: field_limit_test.sh BUILD_DIR LOG_WRITER
@@ -21,12 +19,7 @@ want = ('insert into "UNKNOWN"."OBJ# 73521" ("COL 1","COL 2") values (HEXTORAW(\
 if csv.field_size_limit() != 131072 or len(want) <= 131072:
     sys.exit(f"the default field limit is {csv.field_size_limit()}, the statement {len(want)} characters")
 
-
-def read_all():  # the DDL text in this file is Latin-1
-    with open(sys.argv[1], newline="", encoding="latin-1") as f:
-        return list(csv.reader(f))
-
-
+read_all = lambda: list(csv.reader(open(sys.argv[1], newline="", encoding="latin-1")))  # the DDL text is Latin-1
 try:
     sys.exit(f"read {len(read_all())} records with the default field limit")
 except csv.Error as e:

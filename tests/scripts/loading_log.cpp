@@ -1,16 +1,11 @@
 /*
- * loading_log.cpp - writes the log that the loading scripts mine: text that
- * is not UTF-8, object numbers of 2^31 and more, and a statement longer than
- * a CSV reader's default field limit.  Usage: qv_loading_log OUT.log
- *
- * The CSV quorvil makes of it (one transaction, SCN 3001 to 3006):
- *   3002  DDL of object 73520: text and name holding the Latin-1 bytes
- *         e9 (é), e8 (è), e0 (à), c9 (É) and fb (û)
- *   3003  DDL renaming it; the name holds a comma, so it is quoted
- *   3004  single-row insert, object 2^31, data object 2^32 - 1, XIDSQN 2^31
- *   3005  multi-row insert, object 2^32 - 1, data object 2^31
- *   3006  single-row insert of two columns of 40000 and 30000 bytes
- *         (byte i is i % 256, then 255 - i % 256): 140,000 hex digits
+ * loading_log.cpp - qv_loading_log OUT.log writes the log the loading scripts
+ * mine, one transaction from SCN 3001 to 3006: DDL at 3002 and 3003 whose text
+ * and names hold the Latin-1 bytes e9 e8 e0 c9 fb (é è à É û; the second name
+ * holds a comma), single- and multi-row inserts at 3004 and 3005 of objects
+ * 2^31 and 2^32 - 1, and at 3006 an insert of two columns of 40000 and 30000
+ * bytes (byte i is i % 256, then 255 - i % 256): 140,000 hex digits, longer
+ * than a CSV reader's default field limit.
  */
 #include "log_builder.h"
 

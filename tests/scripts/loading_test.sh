@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # Loads a CSV whose DDL text and object names hold Latin-1 bytes (quorvil
-# copies them from the log as they are) into PostgreSQL and into pandas, the
-# way the README's "Loading the CSV" section shows.  Written back out as CSV,
-# what each holds must be exactly the expected characters (é, è, à, É, û) and
-# numbers (object numbers of 2^31 and more); read as UTF-8, each must refuse
-# the file.  The PostgreSQL server is this script's own: run as the postgres
-# user in a temporary folder, on a unix socket there only, stopped and removed
-# however the script ends.
+# copies them from the log as they are) into PostgreSQL and into pandas as the
+# README's "Loading the CSV" shows.  Written back out as CSV, what each holds
+# must be exactly the expected characters (é, è, à, É, û) and numbers (object
+# numbers of 2^31 and more); read as UTF-8, each must refuse the file.  The
+# PostgreSQL server is this script's own, run as the postgres user in a
+# temporary folder on a unix socket there only, stopped however the script ends.
 #
 # usage: loading_test.sh BUILD_DIR LOG_WRITER
 # Exits with 77 (skipped) without root, PostgreSQL or Debian's python3-pandas.
@@ -26,7 +25,6 @@ command -v runuser >/dev/null || skip "runuser is not installed (apt-get install
 # UTF-8, from Unicode escapes, so they do not depend on this file's bytes.
 "$python" - "$csv" "$work/want.csv" <<'PY' || fail "pandas did not read the CSV as expected"
 import sys
-
 import pandas as pd
 
 csv, want_path = sys.argv[1:]
@@ -41,24 +39,19 @@ want = f'''3001,3,17,245,0,0,,START,set transaction read write;
 3006,3,17,245,73521,73521,OBJ# 73521,INSERT,"{wide}"
 3006,3,17,245,0,0,,COMMIT,commit;
 '''
-with open(want_path, "w", encoding="utf-8") as f:
-    f.write(want)
+open(want_path, "w", encoding="utf-8").write(want)
 dtype = {"SCN": "uint64", "XIDUSN": "int32", "XIDSLT": "int32", "XIDSQN": "int32", "DATA_OBJ#": "uint32",
          "DATA_OBJD#": "uint32", "TABLE_NAME": "string", "OPERATION": "category", "SQL_REDO": "string"}
 bad = []
-
-def check(what, got, expected):
+def check(what, got, expected):  # names where the text first differs
     if got != expected:
-        bad.append(f"{what}: got {got!r:.300}, expected {expected!r:.300}")
-
+        i = next((i for i, (a, b) in enumerate(zip(got, expected)) if a != b), min(len(got), len(expected)))
+        bad.append(f"{what}: from character {i}, got {got[i:i + 60]!r}, expected {expected[i:i + 60]!r}")
 def read(**kw):
     return pd.read_csv(csv, dtype=dtype, keep_default_na=False, **kw)
-
 def lines(frame):  # the frame written back as CSV, a missing value marked
     return frame.to_csv(header=False, index=False, lineterminator="\n", na_rep="<NA>")
-
-with open(csv, encoding="latin-1") as f:
-    check("the CSV read as Latin-1", f.read(), ",".join(dtype) + "\n" + want)
+check("the CSV read as Latin-1", open(csv, encoding="latin-1").read(), ",".join(dtype) + "\n" + want)
 try:
     read()
     bad.append("read as UTF-8 without an error")
@@ -75,9 +68,7 @@ check("surrogateescape name", esc.TABLE_NAME[1], "Caf\udce9")
 check("surrogateescape bytes", lines(esc).encode("utf-8", "surrogateescape"), want.encode("latin-1"))
 # encoding_errors='replace': each byte that is not UTF-8 becomes U+FFFD.
 check("replace name", read(encoding_errors="replace").TABLE_NAME[2], "\ufffdt\ufffd, 2024")
-for b in bad:
-    print("pandas:", b, file=sys.stderr)
-sys.exit(1 if bad else 0)
+sys.exit("\n".join("pandas: " + b for b in bad) or None)
 PY
 
 # --- PostgreSQL ---------------------------------------------------------------
