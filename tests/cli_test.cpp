@@ -275,30 +275,25 @@ TEST(CommandLine, RepeatedNamesTakeTheLaterOne)
 // whole.
 TEST(CommandLine, NamesLongerThan255CharactersRefused)
 {
-    const std::string n255(255, 'q'), c255(255, 'c');
-    const struct {
-        std::vector<std::string> args;
-        std::string err;
-    } cases[] = {
-        {{"-log", n255 + "-not-this"}, "-log file name is longer than 255 characters.\n"},
-        {{"-log", n255 + "q"}, "-log file name is longer than 255 characters.\n"},
-        {{"-log", n255, "-out", c255 + "c"}, "-out file name is longer than 255 characters.\n"},
-        {{"-out", c255 + ".csv", "-log", n255 + ".log"}, "-out file name is longer than 255 characters.\n"},
-        {{"-log", n255, "-out", c255}, kEnd},
+    const std::string q(255, 'q'), c(255, 'c'), too_long = " file name is longer than 255 characters.\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-log", q + "-not-this"}, "-log" + too_long},
+        {{"-log", q + "q"}, "-log" + too_long},
+        {{"-log", q, "-out", c + "c"}, "-out" + too_long},
+        {{"-out", c + ".csv", "-log", q + ".log"}, "-out" + too_long},
+        {{"-log", q, "-out", c}, kEnd},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.args[1].size());
+    for (size_t i = 0; i < std::size(cases); i++) {
+        SCOPED_TRACE(i);  // the row of the table
+        const auto& [args, err] = cases[i];
         TempDir t;
-        two_starts().write(t.path(n255));
-        Outcome o = run_in(t, c.args);
-        EXPECT_EQ(o.err, c.err);
-        EXPECT_EQ(o.status, c.err == kEnd ? 0 : 255);
+        two_starts().write(t.path(q));
+        Outcome o = run_in(t, args);
+        EXPECT_EQ(o.err, err);
+        EXPECT_EQ(o.status, err == kEnd ? 0 : 255);
         // nothing but the log, and the CSV of the run that was not refused
-        const auto files = std::distance(std::filesystem::directory_iterator(t.dir()), {});
-        EXPECT_EQ(files, c.err == kEnd ? 2 : 1);
-        if (c.err == kEnd) {
-            EXPECT_EQ(read_file(t.path(c255)), kTwoStartsCsv);
-        }
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(t.dir()), {}), err == kEnd ? 2 : 1);
+        EXPECT_EQ(read_file(t.path(c)), err == kEnd ? kTwoStartsCsv : "");
     }
 }
 

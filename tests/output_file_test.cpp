@@ -1,19 +1,20 @@
-// The output file: never the log itself, by whatever name it is reached;
-// one run writing it at a time; devices and FIFOs written as before.  Every
-// case runs the real program through the shell, so a case can close or
-// redirect its standard output.
+// The output file.  NeverTheLog: every way of naming the log as the output is
+// refused.  OneWriterAtATime: a lock on the output, exclusive or shared, means
+// another run has it, and the run is refused.  A refused run (status 255)
+// leaves every file of the folder, the log first, as it was.
+// OtherOutputsStillWritten: /dev/null even while another holds a lock on it,
+// standard output, a FIFO, and a longer file, emptied first, take the CSV.
+// Every case runs the real program through the shell, so a case can close or
+// redirect its standard output, and flock(1) holds a lock the way another run
+// would while the case runs.
 #include "mined.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <string>
 
@@ -25,7 +26,10 @@ namespace {
 const std::string kCsv = kCsvHeader +
                          "10,2,5,77,0,0,,START,set transaction read write;\n"
                          "11,2,5,77,0,0,,COMMIT,commit;\n";
-const std::string n255(255, 'L');
+const std::string kRun = "\"$Q\" -log redo.log -out ", n255(255, 'L');
+const std::string kBusy = "open out.csv: another run is writing it\n" + kFail;
+
+std::string same(const std::string& out) { return "open " + out + ": it is the log redo.log itself; nothing written\n" + kFail; }
 
 // Every regular file of the folder (links followed) and its bytes.
 std::map<std::string, std::string> snapshot(const TempDir& t)
@@ -37,143 +41,65 @@ std::map<std::string, std::string> snapshot(const TempDir& t)
     return files;
 }
 
-// Runs a shell command in a folder holding the log as redo.log; $Q is the
-// program.  Standard error goes to a file of another folder.
-Mined run_sh(const TempDir& t, const std::string& body)
+struct Case {
+    const char* name;
+    std::string setup;  // shell commands that ready the folder of redo.log, if any
+    std::string cmd;    // the run, by the shell in that folder; $Q is the program
+    std::string err;    // after the banner; kEnd for a run that must write the CSV
+    const char* written = nullptr;  // the file that must then hold the CSV, if any
+};
+
+const Case kNeverTheLog[] = {
+    {"same name", "", kRun + "redo.log", same("redo.log")},
+    {"another path", "", kRun + "./redo.log", same("./redo.log")},
+    {"symbolic link", "ln -s redo.log link.csv", kRun + "link.csv", same("link.csv")},
+    {"hard link", "ln redo.log hard.csv", kRun + "hard.csv", same("hard.csv")},
+    {"standard output closed", "", kRun + "/dev/stdout >&-", same("/dev/stdout")},
+    {"255-character log name and its .csv", "cp redo.log " + n255, "\"$Q\" -log " + n255 + " -out " + n255 + ".csv",
+     "-out file name is longer than 255 characters.\n"},
+};
+const Case kOneWriterAtATime[] = {
+    {"exclusive lock", "", "flock -x out.csv " + kRun + "out.csv", kBusy},
+    {"shared lock", "", "flock -s out.csv " + kRun + "out.csv", kBusy},
+    {"lock let go", "", "exec 3<out.csv && flock -x 3 && flock -u 3 && " + kRun + "out.csv", kEnd, "out.csv"},
+};
+const Case kOtherOutputsStillWritten[] = {
+    {"/dev/null locked by another run", "", "flock -x /dev/null " + kRun + "/dev/null", kEnd},
+    {"/dev/stdout into a file", "", kRun + "/dev/stdout >stdout.txt", kEnd, "stdout.txt"},
+    {"FIFO", "mkfifo fifo", "cat fifo >fifo.txt & " + kRun + "fifo; s=$?; wait; exit $s", kEnd, "fifo.txt"},
+    {"longer file", "", kRun + "out.csv", kEnd, "out.csv"},
+};
+
+// The body of every case.
+void expect(const Case& c)
 {
-    TempDir e;
     setenv("Q", QUORVIL_BIN, 1);
-    const std::string cmd = "cd '" + t.dir() + "' && { " + body + " ; } 2>'" + e.path("err") + "'";
-    const int st = std::system(cmd.c_str());
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, after_banner(read_file(e.path("err"))), "", false};
-}
-
-// Opens a file and takes a lock on it the way another run would.
-int hold_lock(const std::string& path, int op)
-{
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0 && flock(fd, op) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void write_log(const TempDir& t)
-{
+    SCOPED_TRACE(c.name);
+    TempDir t, e;
+    // standard error goes to a file of another folder
+    auto sh = [&](const std::string& cmd) {
+        const int st = std::system(("cd '" + t.dir() + "' && { " + cmd + " ; } 2>'" + e.path("err") + "'").c_str());
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    };
     LogBuilder lb;
     lb.add(10, {v_begin({2, 5, 77})});
     lb.add(11, {v_commit({2, 5, 77})});
     lb.write(t.path("redo.log"));
+    LogBuilder::write_file(t.path("out.csv"), Bytes(10000, 'o'));  // another run's lines, longer than the CSV
+    ASSERT_EQ(sh(c.setup.empty() ? "true" : c.setup), 0) << read_file(e.path("err"));
+    const auto before = snapshot(t);
+    EXPECT_EQ(sh(c.cmd), c.err == kEnd ? 0 : 255);
+    EXPECT_EQ(after_banner(read_file(e.path("err"))), c.err);
+    if (c.err != kEnd) {
+        EXPECT_EQ(snapshot(t), before);
+    }
+    if (c.written) {
+        EXPECT_EQ(read_file(t.path(c.written)), kCsv);
+    }
 }
-
-struct Case {
-    const char* name;
-    std::function<void(const TempDir&)> prepare;
-    std::string cmd;
-    std::string err;
-};
 
 }  // namespace
 
-// Every way the output can name the log is refused before a byte is written:
-// each file of the folder, the log first, is as it was.
-TEST(OutputFile, NeverTheLog)
-{
-    auto same = [](const std::string& out) { return "open " + out + ": it is the log redo.log itself; nothing written\n" + kFail; };
-    const Case cases[] = {
-        {"same name", nullptr, "\"$Q\" -log redo.log -out redo.log", same("redo.log")},
-        {"another path", nullptr, "\"$Q\" -log redo.log -out ./redo.log", same("./redo.log")},
-        {"symbolic link", [](const TempDir& t) { fs::create_symlink("redo.log", t.path("link.csv")); },
-         "\"$Q\" -log redo.log -out link.csv", same("link.csv")},
-        {"hard link", [](const TempDir& t) { fs::create_hard_link(t.path("redo.log"), t.path("hard.csv")); },
-         "\"$Q\" -log redo.log -out hard.csv", same("hard.csv")},
-        {"standard output closed", nullptr, "\"$Q\" -log redo.log -out /dev/stdout >&-", same("/dev/stdout")},
-        {"255-character log name and its .csv",
-         [](const TempDir& t) { fs::copy_file(t.path("redo.log"), t.path(n255)); },
-         "\"$Q\" -log " + n255 + " -out " + n255 + ".csv", "-out file name is longer than 255 characters.\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir t;
-        write_log(t);
-        if (c.prepare)
-            c.prepare(t);
-        const auto before = snapshot(t);
-        Mined m = run_sh(t, c.cmd);
-        EXPECT_EQ(m.status, 255);
-        EXPECT_EQ(m.err, c.err);
-        EXPECT_EQ(snapshot(t), before);
-    }
-}
-
-// A lock on the output, exclusive or shared, means another run has it: the
-// run is refused and the file keeps the other run's lines.
-TEST(OutputFile, OneWriterAtATime)
-{
-    const std::string theirs = "lines of the run that holds the file\n";
-    const struct {
-        const char* name;
-        int op;
-        bool held;
-    } cases[] = {{"exclusive lock", LOCK_EX, true}, {"shared lock", LOCK_SH, true}, {"lock let go", LOCK_UN, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir t;
-        write_log(t);
-        LogBuilder::write_file(t.path("out.csv"), Bytes(theirs.begin(), theirs.end()));
-        const int fd = hold_lock(t.path("out.csv"), c.op == LOCK_UN ? LOCK_EX : c.op);
-        ASSERT_GE(fd, 0);
-        if (!c.held)
-            flock(fd, LOCK_UN);
-        Mined m = run_sh(t, "\"$Q\" -log redo.log -out out.csv");
-        close(fd);
-        EXPECT_EQ(m.status, c.held ? 255 : 0);
-        EXPECT_EQ(m.err, c.held ? "open out.csv: another run is writing it\n" + kFail : kEnd);
-        EXPECT_EQ(read_file(t.path("out.csv")), c.held ? theirs : kCsv);
-    }
-}
-
-// Outputs that are not the log still take the CSV: /dev/null even while
-// another holds a lock on it, standard output, a FIFO, and a longer file,
-// which is emptied first.
-TEST(OutputFile, OtherOutputsStillWritten)
-{
-    const struct {
-        const char* name;
-        std::function<int(const TempDir&)> prepare;  // a descriptor to close after the run, -1, or -2 on failure
-        std::string cmd;
-        const char* written;  // the file that must hold the CSV, if any
-    } cases[] = {
-        {"/dev/null locked by another run", [](const TempDir&) {
-             const int fd = hold_lock("/dev/null", LOCK_EX);
-             return fd < 0 ? -2 : fd;
-         },
-         "\"$Q\" -log redo.log -out /dev/null", nullptr},
-        {"/dev/stdout into a file", nullptr, "\"$Q\" -log redo.log -out /dev/stdout >stdout.txt", "stdout.txt"},
-        {"FIFO",
-         [](const TempDir& t) { return mkfifo(t.path("fifo").c_str(), 0600) == 0 ? -1 : -2; },
-         "cat fifo >fifo.txt & \"$Q\" -log redo.log -out fifo; s=$?; wait; exit $s", "fifo.txt"},
-        {"longer file",
-         [](const TempDir& t) {
-             LogBuilder::write_file(t.path("out.csv"), Bytes(10000, 'x'));
-             return -1;
-         },
-         "\"$Q\" -log redo.log -out out.csv", "out.csv"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir t;
-        write_log(t);
-        const int fd = c.prepare ? c.prepare(t) : -1;
-        ASSERT_NE(fd, -2);
-        Mined m = run_sh(t, c.cmd);
-        if (fd >= 0)
-            close(fd);
-        EXPECT_EQ(m.status, 0);
-        EXPECT_EQ(m.err, kEnd);
-        if (c.written) {
-            EXPECT_EQ(read_file(t.path(c.written)), kCsv);
-        }
-    }
-}
+TEST(OutputFile, NeverTheLog) { for (const Case& c : kNeverTheLog) expect(c); }
+TEST(OutputFile, OneWriterAtATime) { for (const Case& c : kOneWriterAtATime) expect(c); }
+TEST(OutputFile, OtherOutputsStillWritten) { for (const Case& c : kOtherOutputsStillWritten) expect(c); }

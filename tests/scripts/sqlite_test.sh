@@ -155,16 +155,11 @@ done
 # header line is not read as a row.  The sample mined in two SCN windows gives
 # two files that together hold the lines of the whole run.
 mkdir "$work/many"
-set +e
-"$quorvil" -log "$log" -out "$work/many/redo1.csv" -end_scn 2451705 2>"$work/part1.err"
-status1=$?
-"$quorvil" -log "$log" -out "$work/many/redo2.csv" -start_scn 2451706 2>"$work/part2.err"
-status2=$?
-set -e
-[ "$status1" -eq 0 ] && [ "$status2" -eq 0 ] || fail "quorvil on SCN windows of $log exited with $status1 and $status2"
-part1=$(($(wc -l <"$work/many/redo1.csv") - 1))
-part2=$(($(wc -l <"$work/many/redo2.csv") - 1))
-[ "$part1" -gt 0 ] && [ "$part2" -gt 0 ] || fail "an SCN window of the sample gave no line ($part1 and $part2)"
+"$quorvil" -log "$log" -out "$work/many/redo1.csv" -end_scn 2451705 2>/dev/null || fail "quorvil on $log -end_scn 2451705 failed"
+"$quorvil" -log "$log" -out "$work/many/redo2.csv" -start_scn 2451706 2>/dev/null || fail "quorvil on $log -start_scn 2451706 failed"
+part1=$(($(wc -l <"$work/many/redo1.csv") - 1)) part2=$(($(wc -l <"$work/many/redo2.csv") - 1))
+[ "$part1" -gt 0 ] && [ "$part2" -gt 0 ] && [ "$((part1 + part2))" -eq "$rows" ] ||
+    fail "the SCN windows of the sample hold $part1 and $part2 lines, the whole run $rows"
 (
     cd "$work/many"
     skip=
@@ -172,32 +167,17 @@ part2=$(($(wc -l <"$work/many/redo2.csv") - 1))
         sqlite3 -bail redo.db ".import --csv $skip '$f' redo"
         skip='--skip 1'
     done
-) 2>"$work/many.err" || { cat "$work/many.err" >&2; fail "the .import loop failed"; }
-[ ! -s "$work/many.err" ] || { cat "$work/many.err" >&2; fail "the .import loop complained"; }
-many() {
-    sqlite3 -batch -bail "$work/many/redo.db" "$@"
-}
-together=$(many "SELECT count(*) FROM redo;")
-[ "$together" -eq "$((part1 + part2))" ] ||
-    fail "two CSVs of $part1 and $part2 lines after their headers gave $together rows in one table"
-[ "$together" -eq "$rows" ] || fail "the two SCN windows hold $together lines, the whole run $rows"
-[ "$(many "SELECT count(*) FROM redo WHERE SCN = 'SCN';")" -eq 0 ] || fail "a header line was imported as a row"
+) 2>"$work/many.err" && [ ! -s "$work/many.err" ] || { cat "$work/many.err" >&2; fail "the .import loop failed or complained"; }
 # the same rows, in the same order, as the single import of the whole run
-same=$(many "ATTACH '$db' AS whole;
-             SELECT count(*) FROM redo AS m JOIN whole.redo AS w ON m.rowid = w.rowid
-             WHERE m.SCN IS w.SCN AND m.XIDUSN IS w.XIDUSN AND m.XIDSLT IS w.XIDSLT AND m.XIDSQN IS w.XIDSQN
-               AND m.\"DATA_OBJ#\" IS w.\"DATA_OBJ#\" AND m.\"DATA_OBJD#\" IS w.\"DATA_OBJD#\"
-               AND m.TABLE_NAME IS w.TABLE_NAME AND m.OPERATION IS w.OPERATION AND m.SQL_REDO IS w.SQL_REDO;")
-[ "$same" -eq "$rows" ] || fail "only $same of $rows rows loaded from two CSVs match the single import"
+dump() { sqlite3 -batch -bail -cmd '.mode quote' "$1" 'SELECT * FROM redo ORDER BY rowid;' >"$1.rows"; }
+dump "$work/many/redo.db" && dump "$db" || fail "reading the tables back failed"
+cmp "$work/many/redo.db.rows" "$db.rows" >&2 || fail "the rows loaded from two CSVs are not those of the single import"
 
 # Text that is not UTF-8 is stored as its bytes: Café in Latin-1 is 43 61 66 e9.
 "$writer" "$work/latin1.log" || fail "$writer could not write the log"
-status=0
-"$quorvil" -log "$work/latin1.log" -out "$work/latin1.csv" 2>"$work/latin1.err" || status=$?
-[ "$status" -eq 0 ] || { cat "$work/latin1.err" >&2; fail "quorvil on the Latin-1 log exited with $status"; }
-sqlite3 -batch -bail "$work/latin1.db" ".import --csv '$work/latin1.csv' redo" ||
-    fail "sqlite3 .import --csv of the Latin-1 CSV failed"
-names=$(sqlite3 -batch -bail "$work/latin1.db" "SELECT group_concat(hex(TABLE_NAME), ' ') FROM redo WHERE OPERATION = 'DDL';")
+"$quorvil" -log "$work/latin1.log" -out "$work/latin1.csv" 2>/dev/null || fail "quorvil on the Latin-1 log failed"
+names=$(sqlite3 -batch -bail "$work/latin1.db" ".import --csv '$work/latin1.csv' redo" \
+    "SELECT group_concat(hex(TABLE_NAME), ' ') FROM redo WHERE OPERATION = 'DDL';") || fail "loading the Latin-1 CSV failed"
 [ "$names" = "436166E9 C974E92C2032303234" ] || fail "SQLite holds the DDL names as $names, not the bytes of the CSV"
 
 echo "sqlite_test: ok ($rows rows; $part1 + $part2 from two CSVs into one table; Latin-1 names kept as bytes)"
