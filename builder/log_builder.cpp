@@ -854,6 +854,25 @@ void LogBuilder::seal(Bytes& image) const
         store_checksum(image.data() + off, o_.blk_sz, offsetof(REDO_BH, chkval));
 }
 
+Bytes LogBuilder::image_over_older_use(uint32_t older_seq, uint32_t last) const
+{
+    LogOptions o = o_;
+    o.sequence = older_seq;
+    o.first_scn = 1;
+    o.next_block.reset();
+    o.declared_blocks.reset();
+    LogBuilder older(o);
+    for (uint32_t i = 0; older.position().block <= last; i++) {
+        older.add(1 + i, {v_begin({9, 9, i})});
+        older.next_block();
+    }
+    Bytes img = image();
+    const Bytes prev = older.image();
+    if (prev.size() > img.size())
+        img.insert(img.end(), prev.begin() + long(img.size()), prev.end());
+    return img;
+}
+
 // The block records still go into is not closed yet; its bytes as they
 // stand, with their checksum, for writing out.
 Bytes LogBuilder::open_block_bytes() const

@@ -300,6 +300,11 @@ public:
     // so that the change is not also a checksum mismatch.  Does nothing when
     // the log is built without checksums.
     void seal(Bytes& image) const;
+    // The file of a reused online log: this log's image, then past its last
+    // block what an earlier use of the log left there, up to block `last`:
+    // blocks numbered for their place, of sequence `older_seq`, each holding
+    // one START record at SCN 1, 2, ... (below any first SCN of a later use).
+    Bytes image_over_older_use(uint32_t older_seq, uint32_t last) const;
     // File size, stray tail included.
     uint64_t file_size() const;
 

@@ -154,13 +154,6 @@ std::vector<std::pair<std::string, LogBuilder>> logs()
 std::vector<std::pair<std::string, Bytes>> checksummed_logs()
 {
     std::vector<Col> row{hex("c102"), std::nullopt, str("abc")};
-    LogOptions older;
-    older.sequence = 4;
-    LogBuilder prev(older);
-    for (uint32_t i = 0; i < 5; i++) {
-        prev.add(2 + i, {v_begin(X2)});
-        prev.next_block();
-    }
     LogOptions o;
     o.sequence = 5;
     o.first_scn = 60;
@@ -172,9 +165,7 @@ std::vector<std::pair<std::string, Bytes>> checksummed_logs()
     b.add_empty_blocks(2);
     const Bytes img = b.image();
 
-    Bytes reused = img, damaged = img, cut = img;
-    const Bytes tail = prev.image();
-    reused.insert(reused.end(), tail.begin() + long(img.size()), tail.end());
+    Bytes reused = b.image_over_older_use(4, 9), damaged = img, cut = img;
     damaged[b.file_offset(3, 100)] ^= 0x40;
     cut.resize(img.size() - 2 * 512);
     return {{"checksums-and-older-use", reused}, {"checksum-damaged", damaged}, {"checksums-cut-short", cut}};

@@ -173,23 +173,13 @@ INSTANTIATE_TEST_SUITE_P(
         // the use before, with lower SCNs, where mining ends in silence
         TrustCase{"older_use_after_the_written_blocks",
                   [] {
-                      LogOptions old_use;
-                      old_use.sequence = 5;
-                      LogBuilder older(old_use);
-                      for (uint32_t i = 0; i < 6; i++) {
-                          older.add(2 + i, {v_begin({9, 9, i})});
-                          older.next_block();
-                      }
-                      LogOptions this_use;
-                      this_use.sequence = 6;
-                      this_use.first_scn = 10;
-                      LogBuilder now(this_use);
+                      LogOptions o;
+                      o.sequence = 6;
+                      o.first_scn = 10;
+                      LogBuilder now(o);
                       now.add(10, {v_begin(X)});
                       now.add(12, {v_commit(X)});
-                      Bytes img = now.image();
-                      const Bytes prev = older.image();
-                      img.insert(img.end(), prev.begin() + long(img.size()), prev.end());
-                      return img;
+                      return now.image_over_older_use(5, 7);
                   },
                   OWN, kEnd, 0, START + COMMIT}),
     [](const auto& info) { return std::string(info.param.name); });
