@@ -5,13 +5,15 @@
  * read_header does the checks quorvil does (byte-order mark, block sizes,
  * a header long enough) with quorvil's own messages; what quorvil does not
  * keep (database name and id, description, times, next SCN) is then read
- * from the same bytes through REDO_BLOCK1, and block 0's own checksum is
- * checked.  A file read_header refuses is not a log; one that cannot be
- * opened or read is unreadable.  Leaves the file open in mnr->fd.
+ * from the same bytes through REDO_BLOCK1; blocks 0 and 1 are judged as
+ * read_header judged them.  A file read_header refuses is not a log, or
+ * unreadable, or cut short inside block 1, as read_header says; one that
+ * cannot be opened is unreadable.  Leaves the file open in mnr->fd.
  */
 #include "quorvil_info.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,17 +40,31 @@ void safe_text(const char *src, char *dst, size_t n)
     *dst = '\0';
 }
 
-/* Tells a read error from a refusal after read_header failed: the file is
- * unreadable when even its first byte cannot be read again. */
-static bool readable(int fd)
+/* A file name as the report prints it: control characters (and the
+ * backslash) as \xNN, every other byte, UTF-8 included, as it is, so that
+ * no name can move the cursor or clear a terminal.  Never NULL. */
+char *escape_name(const char *name)
 {
-    uint8_t b;
-    ssize_t n;
+    static const char digits[] = "0123456789abcdef";
+    size_t n = strlen(name);
+    char *out = (char *)malloc(4 * n + 1), *d = out;
 
-    do {
-        n = pread(fd, &b, 1, 0);
-    } while (n < 0 && errno == EINTR);
-    return n >= 0;
+    if (out == NULL)
+        return strdup("?");
+    for (; *name; name++) {
+        uint8_t c = (uint8_t)*name;
+
+        if (c < 0x20 || c == 0x7f || c == '\\') {
+            *d++ = '\\';
+            *d++ = 'x';
+            *d++ = digits[c >> 4];
+            *d++ = digits[c & 15];
+        } else {
+            *d++ = (char)c;
+        }
+    }
+    *d = '\0';
+    return out;
 }
 
 int inspect_log(MINER *mnr, LOG_INFO *li)
@@ -57,7 +73,6 @@ int inspect_log(MINER *mnr, LOG_INFO *li)
     REDO_BLOCK1 b1;
     struct stat st;
     ssize_t got;
-    uint16_t stored;
 
     strncpy(mnr->logfile, li->file, sizeof mnr->logfile);
     mnr->logfile[sizeof mnr->logfile - 1] = '\0';
@@ -79,7 +94,9 @@ int inspect_log(MINER *mnr, LOG_INFO *li)
         mnr->log_sz = li->size_known ? li->file_size : 0;
     }
     if (read_header(mnr) < 0) {
-        li->state = readable(mnr->fd) ? LOG_NOT_A_LOG : LOG_UNREADABLE;
+        li->state = mnr->hdr_fault == HEADER_UNREADABLE  ? LOG_UNREADABLE
+                    : mnr->hdr_fault == HEADER_CUT_SHORT ? LOG_HEADER_CUT
+                                                         : LOG_NOT_A_LOG;
         return -1;
     }
 
@@ -120,15 +137,11 @@ int inspect_log(MINER *mnr, LOG_INFO *li)
     li->next_scn = ((uint64_t)b1.next_scn_wrap << 32) + b1.next_scn_base;
     li->next_time = b1.next_scn_time;
     li->nab = mnr->nab;
-    li->nab_known = nab_known(mnr);
-
-    // a stored 0 whose XOR holds is a checksum that happens to be 0
-    stored = read_u16(hdr + BLOCK0_CHECKSUM_OFFSET);
-    if (block_checksum(hdr, li->blk0_sz) == 0)
-        li->blk0 = BLOCK_INTACT;
-    else if (stored == 0)
-        li->blk0 = BLOCK_UNCHECKED;
-    else
-        li->blk0 = BLOCK_BAD_CHECKSUM;
+    li->checksums = mnr->csum;
+    li->trusted = mnr->hdr_trusted;
+    li->nab_known = mnr->hdr_trusted && nab_known(mnr);
+    li->blk0 = (BLOCK_CLASS)mnr->blk0_cls;
+    li->blk1 = (BLOCK_CLASS)mnr->blk1_cls;
+    li->blk1_got = mnr->blk1_got;
     return 0;
 }

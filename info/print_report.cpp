@@ -47,24 +47,16 @@ static const char *plural(uint64_t n)
 /* One finding per class: what the blocks are, and where. */
 static void print_class_finding(const LOG_INFO *li, int c)
 {
-    static const char *const what[BLOCK_CLASSES] = {
-        "", "of another sequence (stale)", "never written (all zeros)",
-        "naming another block number (misplaced)", "whose checksum does not hold",
-        "with no checksum stored (0), so not checked",
-    };
     const CLASS_TALLY *t = &li->tally[c];
-    char where[512];
+    char where[512], context[80] = "";
 
     format_ranges(t, t->limit, t->found, where, sizeof where);
-    if (li->nab_known)
-        printf(ITEM "%llu block%s %s, before the next available block: %s\n", "finding:",
-               (unsigned long long)t->found, plural(t->found), what[c], where);
-    else if (c == BLOCK_STALE || c == BLOCK_UNWRITTEN)
-        printf(ITEM "%llu block%s %s, up to block %u, the last of sequence %u: %s\n", "finding:",
-               (unsigned long long)t->found, plural(t->found), what[c], li->last_own, li->seq, where);
-    else
-        printf(ITEM "%llu block%s %s: %s\n", "finding:", (unsigned long long)t->found, plural(t->found),
-               what[c], where);
+    if (li->trusted && li->nab_known)
+        snprintf(context, sizeof context, " before the next available block");
+    else if (li->trusted && (c == BLOCK_STALE || c == BLOCK_UNWRITTEN))
+        snprintf(context, sizeof context, " up to block %u, the last of sequence %u", li->last_own, li->seq);
+    printf(ITEM "%s: %llu block%s%s: %s\n", "finding:", block_class_text[c].what, (unsigned long long)t->found,
+           plural(t->found), context, where);
 }
 
 static void print_findings(const LOG_INFO *li)
@@ -73,16 +65,14 @@ static void print_findings(const LOG_INFO *li)
         printf(ITEM "block 0's checksum does not hold\n", "finding:");
     else if (li->blk0 == BLOCK_UNCHECKED)
         printf(ITEM "block 0 stores no checksum (0), so it was not checked\n", "finding:");
+    if (li->blk1_got > 0)
+        printf(ITEM "the file ends %u bytes into block 1\n", "finding:", li->blk1_got);
     if (li->missing == 1)
         printf(ITEM "block %llu lies before the next available block but is not in the file\n", "finding:",
                (unsigned long long)li->whole_blocks + 1);
     else if (li->missing > 1)
         printf(ITEM "blocks %llu-%u (%llu blocks) lie before the next available block but are not in the file\n",
                "finding:", (unsigned long long)li->whole_blocks + 1, li->nab - 1, (unsigned long long)li->missing);
-    else if (li->cut_short && !li->nab_known)
-        printf(ITEM "the file holds %llu of %u declared blocks and the next available block is not known, "
-               "so blocks of the log may be missing\n", "finding:", (unsigned long long)li->whole_blocks,
-               li->declared);
     for (int c = 0; c < BLOCK_CLASSES; c++)
         if (c != BLOCK_INTACT && li->tally[c].found > 0)
             print_class_finding(li, c);
@@ -92,13 +82,29 @@ static void print_findings(const LOG_INFO *li)
         printf(ITEM "none\n", "findings:");
 }
 
+/* Whether the blocks were judged, and by what. */
+static void print_checksums(const LOG_INFO *li)
+{
+    if (!li->checksums)
+        printf(ITEM "none: neither block 0 nor block 1 stores one that holds, so no block is checked\n",
+               "checksums:");
+    else if (li->trusted)
+        printf(ITEM "every block checked; block 1 is intact, so its sequence and next available block are used\n",
+               "checksums:");
+    else if (li->blk1_got > 0)
+        printf(ITEM "every block checked; block 1 is not whole, so nothing it says is used\n", "checksums:");
+    else
+        printf(ITEM "every block checked; block 1 is not intact (%s), so its next available block, declared "
+               "blocks and sequence are not used\n", "checksums:", block_class_text[li->blk1].name);
+}
+
 /* What lies from the end of the log proper on, when anything does. */
 static void print_tail(const LOG_INFO *li)
 {
     if (li->nab_known && li->nab >= 1 && li->whole_blocks >= li->nab) {
         printf(ITEM "blocks %u-%llu, from the next available block on: not part of this use of the log\n",
                "tail:", li->nab, (unsigned long long)li->whole_blocks);
-    } else if (!li->nab_known && li->whole_blocks > li->last_own) {
+    } else if (li->trusted && !li->nab_known && li->whole_blocks > li->last_own) {
         if (li->last_own == 0)
             printf(ITEM "no block names sequence %u: blocks 1-%llu are all tail\n", "tail:", li->seq,
                    (unsigned long long)li->whole_blocks);
@@ -127,9 +133,14 @@ void print_report(const LOG_INFO *li)
 {
     char text[4 * 64 + 1], t1[32], t2[32], where[512];
 
-    printf("file: %s\n", li->file);
+    printf("file: %s\n", li->shown);
     if (li->size_known)
         printf(ITEM "%llu bytes\n", "file size:", (unsigned long long)li->file_size);
+    if (li->state == LOG_SAME_FILE)
+        printf(ITEM "%s, checked once\n", "same file as:", li->same_name);
+    if (li->state == LOG_HEADER_CUT)
+        printf(ITEM "block 0 proves the log has checksums, and the file ends before block 1's header\n",
+               "finding:");
     if (li->state != LOG_READ) {
         printf(ITEM "%s\n\n", "verdict:", li->verdict);
         return;
@@ -140,6 +151,9 @@ void print_report(const LOG_INFO *li)
     printf(ITEM "%s, id %u\n", "database:", text, li->dbid);
     format_compat(li->compat, t1, sizeof t1);
     printf(ITEM "%s\n", "compatibility:", t1);
+    if (compat_after_11_2(li->compat))
+        printf(ITEM "quorvil's layouts are those of logs up to 11.2, so lines quorvil writes from this log may "
+               "be wrong\n", "note:");
     printf(ITEM "%u\n", "thread:", li->thread);
     printf(ITEM "%u\n", "sequence:", li->seq);
     safe_text(li->desc, text, sizeof li->desc - 1);
@@ -154,8 +168,11 @@ void print_report(const LOG_INFO *li)
     }
     if (li->nab_known)
         printf(ITEM "%u\n", "next available block:", li->nab);
+    else if (li->checksums && !li->trusted)
+        printf(ITEM "not used: block 1 is not intact (stored 0x%08x)\n", "next available block:", li->nab);
     else
         printf(ITEM "not yet known (stored 0x%08x)\n", "next available block:", li->nab);
+    print_checksums(li);
     printf(ITEM "%s\n", "block 0 checksum:",
            li->blk0 == BLOCK_INTACT ? "holds"
            : li->blk0 == BLOCK_BAD_CHECKSUM ? "does not hold"
@@ -164,7 +181,7 @@ void print_report(const LOG_INFO *li)
         const CLASS_TALLY *t = &li->tally[c];
         char name[32];
 
-        snprintf(name, sizeof name, "%s:", class_name(c));
+        snprintf(name, sizeof name, "%s:", block_class_text[c].name);
         if (t->count == 0) {
             printf(ITEM "0\n", name);
             continue;

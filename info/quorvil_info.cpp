@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #define EXIT_CLEAN 0
@@ -59,7 +60,29 @@ static void examine(MINER *mnr, LOG_INFO *li, bool tty)
     if (mnr->fd >= 0)
         close(mnr->fd);
     mnr->fd = -1;
-    judge_log(li);
+}
+
+/*
+ * Is log i a file named before it, by the same path, another path or a hard
+ * link?  Then it is read once: same device and inode as a log already read.
+ */
+static bool named_before(LOG_INFO *logs, int i)
+{
+    LOG_INFO *li = &logs[i];
+    struct stat st;
+
+    if (stat(li->file, &st) != 0)
+        return false;
+    li->dev = st.st_dev;
+    li->ino = st.st_ino;
+    for (int k = 0; k < i; k++)
+        if (logs[k].state != LOG_SAME_FILE && logs[k].dev == li->dev && logs[k].ino == li->ino &&
+            (logs[k].dev | logs[k].ino) != 0) {
+            li->state = LOG_SAME_FILE;
+            li->same_name = logs[k].shown;
+            return true;
+        }
+    return false;
 }
 
 int main(int argc, char **argv)
@@ -112,15 +135,22 @@ int main(int argc, char **argv)
         LOG_INFO *li = &logs[i];
 
         li->file = argv[first + i];
-        examine(mnr, li, tty);
+        li->shown = escape_name(li->file);
+        if (!named_before(logs, i))
+            examine(mnr, li, tty);
+        judge_log(li);
         if (csv)
             write_csv_row(li);
         else
             print_report(li);
         // the report of each log reaches the reader before the next is read
         fflush(stdout);
-        if (li->state != LOG_READ)
+        if (li->state == LOG_HEADER_CUT) {
+            if (status == EXIT_CLEAN)
+                status = EXIT_FOUND;
+        } else if (li->state != LOG_READ && li->state != LOG_SAME_FILE) {
             status = EXIT_TROUBLE;
+        }
         else if (li->findings > 0 && status == EXIT_CLEAN)
             status = EXIT_FOUND;
     }
@@ -135,6 +165,8 @@ int main(int argc, char **argv)
         status = EXIT_TROUBLE;
     }
     free(mnr->rbuf);
+    for (int i = 0; i < nlogs; i++)
+        free(logs[i].shown);
     free(logs);
     return status;
 }

@@ -35,12 +35,17 @@ typedef struct __class_tally {
 typedef enum {
     LOG_READ,                 /* header and blocks read */
     LOG_UNREADABLE,           /* cannot be opened or read */
-    LOG_NOT_A_LOG             /* read_header refused it */
+    LOG_NOT_A_LOG,            /* read_header refused it */
+    LOG_HEADER_CUT,           /* block 0 proves checksums, and the file ends before block 1's header */
+    LOG_SAME_FILE             /* the same file as one named before it: not read again */
 } LOG_STATE;
 
 typedef struct __log_info {
     const char *file;         /* as named on the command line */
+    char *shown;              /* the name as printed: control characters escaped */
     LOG_STATE state;
+    const char *same_name;    /* LOG_SAME_FILE: the shown name of the log first named so */
+    uint64_t dev, ino;        /* to tell one file named twice */
     bool size_known;
     uint64_t file_size;
 
@@ -61,7 +66,11 @@ typedef struct __log_info {
     uint32_t next_time;
     uint32_t nab;
     bool nab_known;
+    bool checksums;           /* the log has checksums: every block is judged */
+    bool trusted;             /* ... and block 1 is intact: nab, declared blocks and sequence are used */
     BLOCK_CLASS blk0;         /* BLOCK_INTACT, BLOCK_BAD_CHECKSUM or BLOCK_UNCHECKED */
+    BLOCK_CLASS blk1;         /* block 1's class, when the file holds it whole */
+    uint32_t blk1_got;        /* bytes of block 1 when the file ends inside it, else 0 */
 
     /* from the scan */
     uint64_t whole_blocks;    /* whole blocks after block 0 */
@@ -70,7 +79,7 @@ typedef struct __log_info {
     CLASS_TALLY tally[BLOCK_CLASSES];
 
     /* from judge_log */
-    bool cut_short;           /* fewer whole blocks than declared */
+    bool cut_short;           /* blocks of the log are missing from the file */
     uint64_t missing;         /* blocks before the next available block not in the file */
     unsigned findings;        /* lines of findings */
     const char *verdict;
@@ -79,13 +88,13 @@ typedef struct __log_info {
 /* inspect_log.cpp */
 int inspect_log(MINER *mnr, LOG_INFO *li);
 void safe_text(const char *src, char *dst, size_t n);
+char *escape_name(const char *name);
 
 /* scan_blocks.cpp */
 int scan_blocks(MINER *mnr, LOG_INFO *li);
 
 /* judge_log.cpp */
 void judge_log(LOG_INFO *li);
-const char *class_name(int c);
 
 /* print_report.cpp */
 void print_report(const LOG_INFO *li);

@@ -1,7 +1,7 @@
 /*
  * scan_blocks.cpp - scan_blocks: one pass over every whole block of the log
- * from block 1 on, each classified by classify_block against the log's
- * sequence and counted in its class.
+ * from block 1 on, each judged by judge_block, the judgment quorvil makes of
+ * the blocks it mines, and counted in its class.
  *
  * The blocks come from read_blocks, quorvil's own bounded reader, one read
  * buffer at a time; nothing is allocated per block and what is kept does
@@ -29,9 +29,6 @@ static void tally_block(CLASS_TALLY *t, uint32_t blkno, bool before_nab)
 int scan_blocks(MINER *mnr, LOG_INFO *li)
 {
     const uint32_t bsz = li->blk_sz;
-    // with blocks under 208 bytes, block 1's header runs on into the next
-    // blocks, which then hold no block header of their own
-    const uint64_t header_blocks = 1 + (sizeof(REDO_BLOCK1) - 1) / bsz;
 
     posix_fadvise(mnr->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     mnr->curr_blk = 1;
@@ -42,38 +39,36 @@ int scan_blocks(MINER *mnr, LOG_INFO *li)
             return -1;
         if (mnr->rd_blks == 0)
             break;
-        // block numbers are 32-bit in the log and int in the reader: stop
-        // where the reader's count would overflow rather than wrap
-        if ((int64_t)mnr->curr_blk + mnr->rd_blks > INT_MAX) {
+        // block numbers are 32-bit in the log and int in the reader: blocks
+        // up to number INT_MAX are read, and the scan stops at one past it
+        // rather than wrap
+        if ((int64_t)mnr->curr_blk + mnr->rd_blks - 1 > INT_MAX) {
             li->scan_stopped = true;
-            mnr->rd_blks = INT_MAX - mnr->curr_blk;
-            if (mnr->rd_blks == 0)
-                break;
+            mnr->rd_blks = (int)((int64_t)INT_MAX - mnr->curr_blk + 1);
         }
         for (int i = 0; i < mnr->rd_blks; i++) {
             const uint8_t *blk = mnr->rbuf + (size_t)i * bsz;
             const uint32_t blkno = (uint32_t)mnr->curr_blk + (uint32_t)i;
-            BLOCK_CLASS c;
+            BLOCK_CLASS c = judge_block(mnr, blk, blkno);
 
-            if (blkno > 1 && blkno <= header_blocks)
-                c = BLOCK_UNCHECKED;
-            else
-                c = classify_block(blk, bsz, blkno, li->seq);
-            // a stored 0 is also the right checksum of one block in 65536:
-            // when the XOR holds with it, the block is checked and whole
-            if (c == BLOCK_UNCHECKED && blkno > header_blocks && block_checksum(blk, bsz) == 0)
-                c = BLOCK_INTACT;
             tally_block(&li->tally[c], blkno, li->nab_known && blkno < li->nab);
-            if (c != BLOCK_UNWRITTEN && read_u32(blk + offsetof(REDO_BH, rba_sqn)) == li->seq) {
+            // the last block that may be the log's own, as quorvil's walk
+            // sees it: what is stale or never written after it is the tail
+            if (!foreign_block(c)) {
                 li->last_own = blkno;
                 for (int k = 0; k < BLOCK_CLASSES; k++)
                     li->tally[k].at_last_own = li->tally[k].count;
             }
         }
         li->whole_blocks += (uint64_t)mnr->rd_blks;
-        mnr->curr_blk += mnr->rd_blks;
-        if (li->scan_stopped)
+        if ((int64_t)mnr->curr_blk + mnr->rd_blks > INT_MAX) {
+            // block INT_MAX was the last read: is there a block after it?
+            uint64_t next = (uint64_t)mnr->blk0_sz + (uint64_t)bsz * (uint64_t)INT_MAX;
+
+            li->scan_stopped = li->scan_stopped || mnr->log_sz >= next + bsz;
             break;
+        }
+        mnr->curr_blk += mnr->rd_blks;
         if (mnr->progress)
             show_progress(mnr);
     }

@@ -11,7 +11,7 @@
 #include "quorvil_info.h"
 
 /* Columns between file_size and verdict. */
-#define CSV_UNKNOWN_COLUMNS 24
+#define CSV_UNKNOWN_COLUMNS (18 + BLOCK_CLASSES)
 
 static void csv_text(const char *s, bool last)
 {
@@ -38,16 +38,18 @@ void write_csv_header(void)
 {
     fputs("file,file_size,block0_size,block_size,whole_blocks,declared_blocks,cut_short,"
           "db_name,db_id,compat,thread,sequence,description,first_scn,first_time,next_scn,next_time,"
-          "next_block,block0_checksum,intact_blocks,stale_blocks,unwritten_blocks,misplaced_blocks,"
-          "bad_checksum_blocks,unchecked_blocks,findings,verdict\n",
+          "next_block,block0_checksum,",
           stdout);
+    for (int c = 0; c < BLOCK_CLASSES; c++)
+        printf("%s,", block_class_text[c].column);
+    fputs("findings,verdict\n", stdout);
 }
 
 void write_csv_row(const LOG_INFO *li)
 {
     char text[4 * 64 + 1];
 
-    csv_text(li->file, false);
+    csv_text(li->shown, false);
     if (li->size_known)
         csv_u64(li->file_size);
     else

@@ -1,13 +1,13 @@
 /*
- * check_block.cpp - block checksums, what a block of the log is, and the
- * texts of block 1's version and times.
+ * check_block.cpp - block checksums, and the one judgment of a block that
+ * quorvil and quorvil-info share.
  *
- * Every block from block 1 on stores in its header a checksum chosen so that
- * the XOR of all the block's 16-bit words is 0; a stored 0 means the block
- * was written without one.  check_block holds quorvil's blocks to that, once
- * block 1 has shown the log's checksums can be trusted (read_header): a block
- * whose checksum fails, or holds under another block number, is damage; its
- * records are still decoded, and the run ends with status 255.
+ * Every block stores in its header a checksum chosen so that the XOR of all
+ * the block's 16-bit words is 0; a stored 0 means the block was written
+ * without one.  A log has checksums when block 0's or block 1's stored
+ * checksum is not 0 and holds; then every block is held to its checksum.
+ * When block 1 is also intact, its sequence is the log's, and a block of
+ * another sequence, or of zeros, is not the log's own.
  */
 #include "quorvil.h"
 
@@ -50,81 +50,86 @@ uint16_t block_checksum(const uint8_t *blk, uint32_t len)
     return x;
 }
 
-static bool all_zero(const uint8_t *p, uint32_t len)
+const BLOCK_CLASS_TEXT block_class_text[BLOCK_CLASSES] = {
+    {"intact", "intact_blocks", "intact"},
+    {"stale", "stale_blocks", "stale (written for an older sequence)"},
+    {"never written", "unwritten_blocks", "never written (all zeros)"},
+    {"misplaced", "misplaced_blocks", "misplaced (its header names another block)"},
+    {"checksum mismatch", "bad_checksum_blocks", "checksum mismatch (the block's checksum does not hold)"},
+    {"unchecked", "unchecked_blocks", "unchecked (no checksum stored)"},
+    {"later sequence", "later_sequence_blocks", "of a later sequence (not this log's)"},
+};
+
+/* Are all len bytes 0?  The first byte, then the block against itself one
+ * byte on: memcmp runs at memory speed where a byte loop would not. */
+bool block_is_zero(const uint8_t *blk, uint32_t len)
 {
-    for (uint32_t i = 0; i < len; i++)
-        if (p[i] != 0)
-            return false;
-    return true;
+    return len == 0 || (blk[0] == 0 && memcmp(blk, blk + 1, len - 1) == 0);
 }
 
 /*
- * What block blkno of a log of sequence seq is, from its own bytes.  The
- * order settles blocks that are more than one thing: a block of zeros was
- * never written; a failed checksum makes every other header field suspect;
- * then the number, then the sequence.
+ * What block blkno is, from its own bytes; seq is the log's sequence when
+ * seq_known.  The order settles blocks that are more than one thing: a
+ * block of zeros was never written; a failed checksum makes every other
+ * header field suspect; then the number, then the sequence.  A stored 0 is
+ * also the right checksum of one block in 65,536: when the XOR holds with
+ * it, the block is checked and whole.
  */
-BLOCK_CLASS classify_block(const uint8_t *blk, uint32_t len, uint32_t blkno, uint32_t seq)
+BLOCK_CLASS classify_block(const uint8_t *blk, uint32_t len, uint32_t blkno, uint32_t seq, bool seq_known)
 {
     REDO_BH bh;
+    bool holds;
 
     read_layout(&bh, blk, sizeof bh);
-    if (bh.chkval == 0 && bh.rba_blk == 0 && all_zero(blk, len))
+    if (bh.chkval == 0 && bh.rba_blk == 0 && block_is_zero(blk, len))
         return BLOCK_UNWRITTEN;
-    if (bh.chkval != 0 && block_checksum(blk, len) != 0)
+    holds = block_checksum(blk, len) == 0;
+    if (bh.chkval != 0 && !holds)
         return BLOCK_BAD_CHECKSUM;
     if (bh.rba_blk != blkno)
         return BLOCK_MISPLACED;
-    if (bh.rba_sqn != seq)
+    if (seq_known && bh.rba_sqn < seq)
         return BLOCK_STALE;
-    if (bh.chkval == 0)
-        return BLOCK_UNCHECKED;
-    return BLOCK_INTACT;
+    if (seq_known && bh.rba_sqn > seq)
+        return BLOCK_LATER;
+    return holds ? BLOCK_INTACT : BLOCK_UNCHECKED;
+}
+
+/* Block 0 has a header of its own, with its checksum at offset 16. */
+BLOCK_CLASS classify_block0(const uint8_t *blk, uint32_t len)
+{
+    if (block_checksum(blk, len) == 0)
+        return BLOCK_INTACT;
+    return read_u16(blk + BLOCK0_CHECKSUM_OFFSET) == 0 ? BLOCK_UNCHECKED : BLOCK_BAD_CHECKSUM;
 }
 
 /*
- * Checks block i of the chunk in the read buffer, when the log's checksums
- * can be trusted.  A block with a stored checksum of 0 is not checked.
+ * Was the log written with checksums?  Yes when block 0's or block 1's
+ * stored checksum is not 0 and holds: a checksum that holds by chance is one
+ * in 65,536, two stored zeros are a log written without.  Either block may
+ * be NULL: not in memory, or not whole in the file.
  */
-void check_block(MINER *mnr, int i)
+bool log_has_checksums(const uint8_t *blk0, uint32_t len0, const uint8_t *blk1, uint32_t len1)
+{
+    if (blk0 != NULL && read_u16(blk0 + BLOCK0_CHECKSUM_OFFSET) != 0 && block_checksum(blk0, len0) == 0)
+        return true;
+    return blk1 != NULL && read_u16(blk1 + offsetof(REDO_BH, chkval)) != 0 && block_checksum(blk1, len1) == 0;
+}
+
+/*
+ * The judgment of block blkno (1 or more) of the open log, as read_header
+ * left the run context: nothing is checked in a log without checksums, and
+ * the sequence only when block 1 can be trusted.  With blocks under 208
+ * bytes, block 1's header runs on into the next blocks, which hold no block
+ * header of their own and are not judged either.
+ */
+BLOCK_CLASS judge_block(const MINER *mnr, const uint8_t *blk, uint32_t blkno)
 {
     const uint32_t bsz = (uint32_t)mnr->blk_sz;
-    const uint8_t *blk = mnr->rbuf + (size_t)i * bsz;
-    const uint32_t blkno = (uint32_t)mnr->curr_blk + (uint32_t)i;
-    const int64_t rec_blk = mnr->rec_blk;
-    uint32_t named;
 
-    if (read_u16(blk + offsetof(REDO_BH, chkval)) == 0)
-        return;
-    mnr->rec_blk = blkno;
-    named = read_u32(blk + offsetof(REDO_BH, rba_blk));
-    if (block_checksum(blk, bsz) != 0)
-        note_damage(mnr, "block checksum does not hold; what the block holds is decoded but may be wrong");
-    else if (named != blkno)
-        note_damage(mnr, "block header names block %u; what the block holds is decoded but may be wrong", named);
-    mnr->rec_blk = rec_blk;
-}
-
-/* A time of block 1: seconds in a calendar of 12 months of 31 days from
- * 1988-01-01 00:00:00, written YYYY-MM-DD HH:MM:SS as stored (no zone). */
-void format_redo_time(uint32_t t, char *buf, size_t n)
-{
-    unsigned sec = t % 60, min = (t /= 60) % 60, hour = (t /= 60) % 24;
-    unsigned day = (t /= 24) % 31 + 1, mon = (t /= 31) % 12 + 1, year = t / 12 + 1988;
-
-    snprintf(buf, n, "%04u-%02u-%02u %02u:%02u:%02u", year, mon, day, hour, min, sec);
-}
-
-/* The compatibility version as dotted text: 0x0b200400 is 11.2.0.4.0. */
-void format_compat(uint32_t v, char *buf, size_t n)
-{
-    snprintf(buf, n, "%u.%u.%u.%u.%u", v >> 24, (v >> 20) & 0xf, (v >> 16) & 0xf, (v >> 8) & 0xff, v & 0xff);
-}
-
-/* Is the version later than the 11.2 logs whose layouts quorvil knows? */
-bool compat_after_11_2(uint32_t v)
-{
-    unsigned major = v >> 24, minor = (v >> 20) & 0xf;
-
-    return major > 11 || (major == 11 && minor > 2);
+    if (!mnr->csum)
+        return BLOCK_UNCHECKED;
+    if (blkno > 1 && blkno <= 1 + (sizeof(REDO_BLOCK1) - 1) / bsz)
+        return BLOCK_UNCHECKED;
+    return classify_block(blk, bsz, blkno, mnr->seq, mnr->hdr_trusted);
 }

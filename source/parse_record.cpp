@@ -51,7 +51,7 @@ int parse_record(MINER *mnr, uint8_t *record)
         // In a block an earlier use of the log wrote, a lower SCN is where
         // this use ended.  In a block of this log's own sequence, with
         // checksums to vouch for the header, it is a damaged record.
-        if (!mnr->csum || mnr->rec_seq != mnr->seq)
+        if (!mnr->hdr_trusted || mnr->rec_seq != mnr->seq)
             return -1;
         note_damage(mnr, "record SCN %llu lies below the log's first SCN %llu; record passed over",
                     (unsigned long long)scn, (unsigned long long)mnr->first_scn);
@@ -78,7 +78,7 @@ int parse_record(MINER *mnr, uint8_t *record)
         if (len < 0) {
             note_damage(mnr, "change vector at record offset %u runs past the record (%u bytes left); "
                         "rest of the record passed over", pos, left);
-            break;
+                break;
         }
         VECTOR_HANDLER h = find_handler(vec[0], vec[1]);
         if (h != NULL) {

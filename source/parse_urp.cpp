@@ -96,6 +96,8 @@ int parse_urp(MINER *mnr, REDO_VH *vhdr, uint64_t scn)
 
     open_vector(&v, vhdr);
     if (!read_side(&v, 2, &nw)) {
+        // the undo of a refused change serves no other one
+        mnr->undo_taken = true;
         note_damage(mnr, "11.5 vector: update row piece, column numbers or new values missing; UPDATE left out");
         return -1;
     }

@@ -247,10 +247,17 @@ int main(int argc, char **argv)
         goto error_exit;
     if (close_output(mnr) < 0)
         goto error_exit;
-    // mining went on past damage; the CSV lacks what the damaged places held
+    // mining went on past damage: the CSV lacks what the damaged places
+    // held, or, where each was decoded all the same, may hold wrong values
     if (mnr->damaged) {
-        fprintf(stderr, "%s: %llu damaged places passed over; the output is incomplete\n",
-                mnr->logfile, (unsigned long long)mnr->damaged);
+        const bool one = mnr->damaged == 1;
+
+        if (mnr->damaged == mnr->decoded_damage)
+            fprintf(stderr, "%s: %llu damaged place%s decoded; lines from %s may hold wrong values\n", mnr->logfile,
+                    (unsigned long long)mnr->damaged, one ? "" : "s", one ? "it" : "them");
+        else
+            fprintf(stderr, "%s: %llu damaged place%s passed over; the output is incomplete\n", mnr->logfile,
+                    (unsigned long long)mnr->damaged, one ? "" : "s");
         goto error_exit;
     }
 

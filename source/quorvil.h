@@ -546,9 +546,26 @@ typedef struct __miner {
     uint32_t nab;             /* next available block; NAB_UNKNOWN while written */
     uint32_t log_blks;        /* blocks after block 0 the log was created with */
     uint32_t compat;          /* compatibility version, as stored */
-    int csum;                 /* 1: block 1's checksum holds, so every block's is checked */
+    int csum;                 /* 1: the log has checksums (block 0's or block 1's holds): every block is checked */
+    int hdr_trusted;          /* 1: it has checksums and block 1 is intact: nab, log_blks and seq are used */
+    int hdr_fault;            /* why read_header refused the file (HEADER_FAULT) */
+    int blk0_cls;             /* BLOCK_CLASS of block 0 and of block 1, when csum */
+    int blk1_cls;
+    uint32_t blk1_got;        /* bytes of block 1 in the file when it is not whole; 0 when it is */
+    uint32_t log_end;         /* first block past the log: nab when trusted and known, else 0 (end of file) */
     uint32_t rec_seq;         /* sequence in the header of the block where the record began */
-    int blk_checked;          /* blocks of the chunk in the read buffer checked so far */
+
+    /* The walk's judgment of the blocks it enters (mine_redolog). */
+    int64_t cls_blk;          /* block whose class is cls, -1 for none */
+    int cls;
+    int64_t reported_to;      /* blocks below this one have had their damage reported */
+    int64_t unchk_first;      /* a run of unchecked blocks not yet reported, -1 for none */
+    int64_t unchk_last;
+    int64_t pend_first;       /* stale or never written blocks after the last of the log's own, */
+    uint64_t pend_blocks;     /* held back while the next available block is unknown */
+    uint32_t npend;
+    struct { uint32_t first, last; int cls; } pend[16];
+    uint64_t decoded_damage;  /* of the damaged places, blocks decoded whose checksum fails */
 } MINER;
 
 extern MINER miner;
@@ -597,19 +614,49 @@ void show_copyright(void);
 int read_header(MINER *mnr);
 bool nab_known(const MINER *mnr);
 
-/* check_block.cpp: block checksums and what a block is */
+/* Why read_header refused a file. */
+typedef enum {
+    HEADER_OK,
+    HEADER_UNREADABLE,        /* a read failed */
+    HEADER_NOT_A_LOG,         /* its bytes are not a log header quorvil can read */
+    HEADER_CUT_SHORT          /* block 0 proves the log has checksums, and the file ends inside block 1 */
+} HEADER_FAULT;
+
+/* check_block.cpp: block checksums and the one judgment of a block */
 typedef enum {
     BLOCK_INTACT,             /* its own number, the log's sequence, checksum holds */
-    BLOCK_STALE,              /* its own number, another sequence: an earlier use of the log */
+    BLOCK_STALE,              /* its own number, an older sequence: an earlier use of the log */
     BLOCK_UNWRITTEN,          /* all zeros */
     BLOCK_MISPLACED,          /* header names another block number */
     BLOCK_BAD_CHECKSUM,       /* stored checksum not 0 and does not hold */
-    BLOCK_UNCHECKED,          /* stored checksum 0, otherwise its own */
+    BLOCK_UNCHECKED,          /* stored checksum 0 and the XOR does not hold, otherwise its own */
+    BLOCK_LATER,              /* its own number, a later sequence: not this log's either */
     BLOCK_CLASSES
 } BLOCK_CLASS;
+
+/* What each class is called, in quorvil-info's report (name), its CSV
+ * header (column) and quorvil's damage lines and the report's findings (what). */
+typedef struct __block_class_text {
+    const char *name;
+    const char *column;
+    const char *what;
+} BLOCK_CLASS_TEXT;
+extern const BLOCK_CLASS_TEXT block_class_text[BLOCK_CLASSES];
+
+/* A block that is not the log's own: no record is taken from it. */
+static inline bool foreign_block(int c)
+{
+    return c == BLOCK_UNWRITTEN || c == BLOCK_MISPLACED || c == BLOCK_STALE || c == BLOCK_LATER;
+}
+
 uint16_t block_checksum(const uint8_t *blk, uint32_t len);
-BLOCK_CLASS classify_block(const uint8_t *blk, uint32_t len, uint32_t blkno, uint32_t seq);
-void check_block(MINER *mnr, int i);
+bool block_is_zero(const uint8_t *blk, uint32_t len);
+BLOCK_CLASS classify_block(const uint8_t *blk, uint32_t len, uint32_t blkno, uint32_t seq, bool seq_known);
+BLOCK_CLASS classify_block0(const uint8_t *blk, uint32_t len);
+bool log_has_checksums(const uint8_t *blk0, uint32_t len0, const uint8_t *blk1, uint32_t len1);
+BLOCK_CLASS judge_block(const MINER *mnr, const uint8_t *blk, uint32_t blkno);
+
+/* format_header.cpp: block 1's version and times as text */
 void format_redo_time(uint32_t t, char *buf, size_t n);
 void format_compat(uint32_t v, char *buf, size_t n);
 bool compat_after_11_2(uint32_t v);

@@ -19,8 +19,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-/* The size of the open log.  A block device (a raw or loop device) has no
- * st_size of its own, so its size is asked of the device. */
+/* The size of the open log.  A block device (a loop device, a disk) or a
+ * character raw device has no st_size of its own, so its size is asked of
+ * the device; a raw device that does not answer that is measured by seeking
+ * to its end. */
 int log_size(MINER *mnr, uint64_t *size)
 {
     struct stat st;
@@ -29,6 +31,17 @@ int log_size(MINER *mnr, uint64_t *size)
         return -1;
     if (S_ISBLK(st.st_mode))
         return ioctl(mnr->fd, BLKGETSIZE64, size) == 0 ? 0 : -1;
+    if (S_ISCHR(st.st_mode)) {
+        off_t end;
+
+        if (ioctl(mnr->fd, BLKGETSIZE64, size) == 0)
+            return 0;
+        end = lseek(mnr->fd, 0, SEEK_END);
+        if (end <= 0)
+            return -1;
+        *size = (uint64_t)end;
+        return 0;
+    }
     *size = (uint64_t)st.st_size;
     return 0;
 }

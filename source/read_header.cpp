@@ -4,9 +4,10 @@
  * Reads the first 8 KiB, checks the byte-order mark and the two block sizes,
  * and takes into the run context what block 1 says of the log: thread,
  * sequence, first SCN, next available block, blocks declared, compatibility.
- * Then calibrates the checksums: when block 1's own stored checksum is not 0
- * and holds, every block read from then on is checked; otherwise none is,
- * and the log is mined exactly as one written without checksums.
+ * Then calibrates the checksums: when block 0's or block 1's stored checksum
+ * is not 0 and holds, every block is checked; otherwise none is, and the
+ * log is mined exactly as one written without checksums.  What block 1
+ * says is used to judge blocks only when block 1 itself is intact.
  */
 #include "quorvil.h"
 
@@ -14,33 +15,48 @@
 #include <unistd.h>
 
 /*
- * Block 1 must be whole to check its checksum.  The header read holds it
- * when blocks are small; a larger block 1 is read on its own into the read
- * buffer, whose header bytes have been copied out by now.  A file too short
- * to hold block 1 whole has no checksum to go by.
+ * Judges blocks 0 and 1 and decides whether the log has checksums and
+ * whether block 1 can be trusted.  Block 1 must be whole to be judged: the
+ * header read holds it when blocks are small; a larger block 1 is read on
+ * its own into the read buffer, whose header bytes have been copied out by
+ * now.  A file that ends inside block 1 has no checksum of block 1 to go by;
+ * when block 0 proves the log has checksums, it is a log cut short.
  */
-static int calibrate(MINER *mnr, ssize_t got, uint16_t stored)
+static int calibrate(MINER *mnr, ssize_t got)
 {
+    const uint32_t bsz = (uint32_t)mnr->blk_sz;
     const uint8_t *blk1 = mnr->rbuf + mnr->blk0_sz;
 
-    mnr->csum = 0;
-    if (stored == 0)
-        return 0;
+    mnr->blk0_cls = classify_block0(mnr->rbuf, (uint32_t)mnr->blk0_sz);
+    mnr->csum = log_has_checksums(mnr->rbuf, (uint32_t)mnr->blk0_sz, NULL, 0);
+    mnr->blk1_got = 0;
     if (got < (ssize_t)mnr->blk0_sz + mnr->blk_sz) {
         ssize_t n;
 
         do {
-            n = pread(mnr->fd, mnr->rbuf, (size_t)mnr->blk_sz, mnr->blk0_sz);
+            n = pread(mnr->fd, mnr->rbuf, bsz, mnr->blk0_sz);
         } while (n < 0 && errno == EINTR);
         if (n < 0) {
             fprintf(stderr, "read %s: %s\n", mnr->logfile, strerror(errno));
+            mnr->hdr_fault = HEADER_UNREADABLE;
             return -1;
         }
-        if (n < mnr->blk_sz)
-            return 0;
-        blk1 = mnr->rbuf;
+        if (n < (ssize_t)bsz) {
+            mnr->blk1_got = (uint32_t)n;
+            blk1 = NULL;
+        } else {
+            blk1 = mnr->rbuf;
+        }
     }
-    mnr->csum = block_checksum(blk1, (uint32_t)mnr->blk_sz) == 0;
+    // a block 1 smaller than the redo header runs on into the blocks after
+    // it, and its checksum covers only a part: it is not judged
+    mnr->blk1_cls = BLOCK_UNCHECKED;
+    if (blk1 != NULL && bsz >= sizeof(REDO_BLOCK1)) {
+        mnr->csum = mnr->csum || log_has_checksums(NULL, 0, blk1, bsz);
+        mnr->blk1_cls = classify_block(blk1, bsz, 1, mnr->seq, true);
+    }
+    mnr->hdr_trusted = mnr->csum && blk1 != NULL && mnr->blk1_cls == BLOCK_INTACT;
+    mnr->log_end = mnr->hdr_trusted && nab_known(mnr) ? (mnr->nab > 2 ? mnr->nab : 2) : 0;
     return 0;
 }
 
@@ -58,8 +74,10 @@ int read_header(MINER *mnr)
     do {
         got = pread(mnr->fd, mnr->rbuf, HEADER_READ, 0);
     } while (got < 0 && errno == EINTR);
+    mnr->hdr_fault = HEADER_NOT_A_LOG;
     if (got < 0) {
         fprintf(stderr, "read %s: %s\n", mnr->logfile, strerror(errno));
+        mnr->hdr_fault = HEADER_UNREADABLE;
         return -1;
     }
     // block 0 is not whole: a short file is short on every read, so do not retry
@@ -81,6 +99,9 @@ int read_header(MINER *mnr)
     }
     mnr->blk0_sz = (int)b0.bsz;
     if (got < (ssize_t)(mnr->blk0_sz + sizeof b1)) {
+        // block 0 whole, and proving the log has checksums: a log cut short
+        if (got >= mnr->blk0_sz && log_has_checksums(mnr->rbuf, (uint32_t)mnr->blk0_sz, NULL, 0))
+            mnr->hdr_fault = HEADER_CUT_SHORT;
         fprintf(stderr, "read %s: header needs %d bytes, got %d\n", mnr->logfile,
                 mnr->blk0_sz + (int)sizeof b1, (int)got);
         return -1;
@@ -99,7 +120,10 @@ int read_header(MINER *mnr)
     mnr->nab = b1.nab;
     mnr->log_blks = b1.fsz;
     mnr->compat = b1.csvn;
-    return calibrate(mnr, got, read_u16(b1.bh + offsetof(REDO_BH, chkval)));
+    if (calibrate(mnr, got) < 0)
+        return -1;
+    mnr->hdr_fault = HEADER_OK;
+    return 0;
 }
 
 /*

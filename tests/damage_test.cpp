@@ -376,8 +376,8 @@ TEST_P(FieldDamage, ReportedAndPassedOver)
     std::string expect_err;
     for (const auto& m : dc.reports)
         expect_err += log + ": block " + std::to_string(blk) + ": " + m + "\n";
-    expect_err += log + ": " + std::to_string(dc.reports.size()) +
-                  " damaged places passed over; the output is incomplete\nquorvil exit with error.\n";
+    expect_err += log + ": " + std::to_string(dc.reports.size()) + " damaged place" +
+                  (dc.reports.size() == 1 ? "" : "s") + " passed over; the output is incomplete\nquorvil exit with error.\n";
     EXPECT_EQ(after_banner(r.err), expect_err);
     EXPECT_EQ(r.status, 255);
 
@@ -427,7 +427,7 @@ TEST_P(FirstRecordOffset, OnlyItsBlockIsLost)
         EXPECT_EQ(r.status, 0);
     } else {
         EXPECT_EQ(after_banner(r.err), log + ": block 3: " + oc.report + "\n" + log +
-                                           ": 1 damaged places passed over; the output is incomplete\n"
+                                           ": 1 damaged place passed over; the output is incomplete\n"
                                            "quorvil exit with error.\n");
         EXPECT_EQ(r.status, 255);
     }

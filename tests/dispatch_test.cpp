@@ -157,7 +157,7 @@ TEST(Dispatch, VectorRunsPastItsRecord)
         Mined m = mine(lb);
         const bool damaged = !c.err.empty();
         EXPECT_EQ(m.status, damaged ? 255 : 0);
-        EXPECT_EQ(m.err, damaged ? c.err + "redo.log: 1 damaged places passed over; the output is incomplete\n" + kFail
+        EXPECT_EQ(m.err, damaged ? c.err + "redo.log: 1 damaged place passed over; the output is incomplete\n" + kFail
                                  : kEnd);
         EXPECT_EQ(m.csv, kCsvHeader + start_line(10) + c.csv + start_line(12));
     }
@@ -167,7 +167,7 @@ TEST(Dispatch, VectorRunsPastItsRecord)
 // shorter than its long header.
 TEST(Dispatch, RecordLengthDisagreesWithItsVectors)
 {
-    const std::string tail = "redo.log: 1 damaged places passed over; the output is incomplete\n" + kFail;
+    const std::string tail = "redo.log: 1 damaged place passed over; the output is incomplete\n" + kFail;
     {
         Bytes rec = encode_record(11, {v_begin({1, 2, sqn_of(11)})});
         rec.resize(rec.size() + 8, 0);

@@ -159,8 +159,10 @@ TEST(Header, BlockOneFollowsBlockZero)
     LogOptions o;
     o.blk0_sz = 1024;
     o.first_scn = 300;
-    Bytes log = one_transaction(o).image();
+    LogBuilder lb = one_transaction(o);
+    Bytes log = lb.image();
     put32(log, 512 + 44, 1024);  // inside block 0: never read as a block size
+    lb.seal(log);
     Mined m = mine(log);
     EXPECT_EQ(m.status, 0);
     EXPECT_EQ(m.err, kEnd);

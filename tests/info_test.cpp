@@ -17,6 +17,8 @@
 #include <functional>
 #include <regex>
 
+#include <unistd.h>
+
 using namespace qvtest;
 
 namespace {
@@ -126,7 +128,7 @@ const InfoCase kOneLog[] = {
       "checksum mismatch: 0", "unchecked: 0", "findings: none", "verdict: intact"}, 0},
     {"FlippedByte", one({}, [](auto& lb, auto& img) { img[lb.file_offset(5, 100)] ^= 0x10; }),
      {"intact: 9 blocks: 1-4, 6-10", "checksum mismatch: 1 block: 5",
-      "finding: 1 block whose checksum does not hold, before the next available block: 5", "verdict: damaged"}, 1},
+      "finding: checksum mismatch (the block's checksum does not hold): 1 block before the next available block: 5", "verdict: damaged"}, 1},
     {"FlippedByteInBlock0", one({}, [](auto&, auto& img) { img[40] ^= 0x01; }),
      {"block 0 checksum: does not hold", "finding: block 0's checksum does not hold", "verdict: damaged"}, 1},
     {"StaleTail", one({.next_block = 8}, [](auto& lb, auto& img) { restamp(lb, img, 8, 10, 6); }),
@@ -138,17 +140,17 @@ const InfoCase kOneLog[] = {
          [](auto& lb, auto& img) { std::fill(img.begin() + (long)lb.file_offset(9, 0), img.end(), 0); }),
      {"never written: 2 blocks: 9-10", "findings: none", "verdict: intact"}, 0},
     {"StaleBeforeNextBlock", one({}, [](auto& lb, auto& img) { restamp(lb, img, 4, 6, 6); }),
-     {"stale: 3 blocks: 4-6", "finding: 3 blocks of another sequence (stale), before the next available block: 4-6",
+     {"stale: 3 blocks: 4-6", "finding: stale (written for an older sequence): 3 blocks before the next available block: 4-6",
       "verdict: damaged"}, 1},
     {"Misplaced",
      one({}, [](auto& lb, auto& img) { set_u32(img, lb.file_offset(6, offsetof(REDO_BH, rba_blk)), 3); lb.seal(img); }),
      {"misplaced: 1 block: 6",
-      "finding: 1 block naming another block number (misplaced), before the next available block: 6",
+      "finding: misplaced (its header names another block): 1 block before the next available block: 6",
       "verdict: damaged"}, 1},
     {"StoredChecksumZero",
      one({}, [](auto& lb, auto& img) { set_u16(img, lb.file_offset(4, offsetof(REDO_BH, chkval)), 0); }),
      {"unchecked: 1 block: 4",
-      "finding: 1 block with no checksum stored (0), so not checked, before the next available block: 4",
+      "finding: unchecked (no checksum stored): 1 block before the next available block: 4",
       "verdict: unchecked"}, 1},
     // words chosen so that the block's checksum is 0: stored 0, and it holds
     {"ChecksumThatIsZero", one({}, [](auto& lb, auto& img) {
@@ -157,15 +159,17 @@ const InfoCase kOneLog[] = {
          ASSERT_EQ(img[lb.file_offset(5, offsetof(REDO_BH, chkval))], 0);
      }),
      {"intact: 10 blocks: 1-10", "unchecked: 0", "verdict: intact"}, 0},
+    // nothing is checked, and nothing is said
     {"WrittenWithoutChecksums", one({.checksums = false}),
-     {"block 0 checksum: not stored (0), not checked", "unchecked: 10 blocks: 1-10",
-      "finding: block 0 stores no checksum (0), so it was not checked", "verdict: unchecked"}, 1},
+     {"checksums: none: neither block 0 nor block 1 stores one that holds, so no block is checked",
+      "block 0 checksum: not stored (0), not checked", "unchecked: 10 blocks: 1-10", "findings: none",
+      "verdict: unchecked"}, 0},
     {"CutShortBeforeNextBlock", one({}, [](auto& lb, auto& img) { img.resize(lb.file_offset(7, 0) + 100); }),
      {"blocks: 6 whole blocks after block 0, 10 declared: the file is cut short (and 100 bytes of a partial block)",
       "finding: blocks 7-10 (4 blocks) lie before the next available block but are not in the file",
       "verdict: cut short"}, 1},
     {"ArchivedCopyOfWrittenBlocks", one({.declared_blocks = 100}),
-     {"blocks: 10 whole blocks after block 0, 100 declared: the file is cut short", "findings: none",
+     {"blocks: 10 whole blocks after block 0, 100 declared", "findings: none",
       "verdict: intact"}, 0},
     {"OpenLogStaleTail",
      one({.next_scn = kOpen, .next_block = NAB_UNKNOWN}, [](auto& lb, auto& img) { restamp(lb, img, 6, 10, 6); }),
@@ -173,11 +177,23 @@ const InfoCase kOneLog[] = {
       "stale: 5 blocks: 6-10", "tail: blocks 6-10, after block 5, the last of sequence 7", "findings: none",
       "verdict: intact"}, 0},
     {"OpenLogStaleInside", one({.next_block = NAB_UNKNOWN}, [](auto& lb, auto& img) { restamp(lb, img, 3, 3, 6); }),
-     {"finding: 1 block of another sequence (stale), up to block 10, the last of sequence 7: 3",
+     {"finding: stale (written for an older sequence): 1 block up to block 10, the last of sequence 7: 3",
       "verdict: damaged"}, 1},
-    {"OpenLogCutShort", one({.next_block = NAB_UNKNOWN, .declared_blocks = 20}),
-     {"finding: the file holds 10 of 20 declared blocks and the next available block is not known, so blocks "
-      "of the log may be missing", "verdict: cut short"}, 1},
+    // with the next available block unknown, the log ends with its last block of its own
+    {"OpenLogShorterThanDeclared", one({.next_block = NAB_UNKNOWN, .declared_blocks = 20}),
+     {"blocks: 10 whole blocks after block 0, 20 declared", "findings: none", "verdict: intact"}, 0},
+    {"LaterVersionNoted", one({.compat = 0x13000000}),
+     {"compatibility: 19.0.0.0.0",
+      "note: quorvil's layouts are those of logs up to 11.2, so lines quorvil writes from this log may be wrong",
+      "findings: none", "verdict: intact"}, 0},
+    // block 0's checksum proves the log has checksums: a file ending inside block 1 is cut short
+    {"EndsInsideBlock1Header", one({}, [](auto&, auto& img) { img.resize(700); }),
+     {"finding: block 0 proves the log has checksums, and the file ends before block 1's header",
+      "verdict: cut short"}, 1, "read redo.log: header needs 720 bytes, got 700\n"},
+    {"EndsInsideBlock1", one({}, [](auto&, auto& img) { img.resize(800); }),
+     {"finding: the file ends 288 bytes into block 1", "verdict: cut short"}, 1},
+    {"ReadErrorIsUnreadable", [](const TempDir&) { return std::vector<std::string>{"/proc/self/mem"}; },
+     {"file: /proc/self/mem", "verdict: unreadable"}, 2, "read /proc/self/mem: Input/output error\n"},
     {"DescriptionShownSafely", one({.description = "tab\there \\ \x7f end"}),
      {"description: tab\\x09here \\x5c \\x7f end"}, 0},
     // more than the ten ranges kept: the rest is counted
@@ -186,13 +202,15 @@ const InfoCase kOneLog[] = {
      {"checksum mismatch: 13 blocks: 2, 5, 8, 11, 14, 17, 20, 23, 26, 29, and 3 more"}, 1},
     {"RealBytes", one({}, [](auto&, auto& img) { img = real_log(); }),
      {"block size: 512 bytes (block 0: 512 bytes)",
-      "blocks: 1 whole block after block 0, 102400 declared: the file is cut short", "database: PROD, id 256082616",
+      "blocks: 1 whole block after block 0, 102400 declared", "database: PROD, id 256082616",
       "compatibility: 11.2.0.4.0", "thread: 1", "sequence: 157",
       "description: Thread 0001, Seq# 0000000157, SCN 0x000000c9d8b4-0x000000ca61ea",
       "first SCN: 13228212 at 2015-09-11 17:20:34", "next SCN: 13263338 at 2015-09-12 10:37:07",
-      "next available block: 28005", "block 0 checksum: holds", "checksum mismatch: 1 block: 1",
-      "finding: blocks 2-28004 (28003 blocks) lie before the next available block but are not in the file",
-      "finding: 1 block whose checksum does not hold, before the next available block: 1", "verdict: cut short"}, 1},
+      "next available block: not used: block 1 is not intact (stored 0x00006d65)",
+      "checksums: every block checked; block 1 is not intact (checksum mismatch), so its next available block, "
+      "declared blocks and sequence are not used",
+      "block 0 checksum: holds", "checksum mismatch: 1 block: 1",
+      "finding: checksum mismatch (the block's checksum does not hold): 1 block: 1", "verdict: damaged"}, 1},
 };
 
 const InfoCase kSetOfLogs[] = {
@@ -207,9 +225,25 @@ const InfoCase kSetOfLogs[] = {
     {"SequencesMissing", set({{41, 100, 200}, {45, 500, 600}}), {"thread 1: sequences 42-44 missing"}, 1},
     {"IdenticalCopies", set({{41, 100, 200}, {41, 100, 200, 0}}),
      {"thread 1: sequence 41 is in both log1.log and log2.log, byte for byte identical (multiplexed copies)"}, 1},
-    // another database id changes block 1's checksum first: byte 512 + 14
-    {"DifferingCopies", set({{41, 100, 200}, {41, 100, 200, -1, 0x51560002}}),
+    // another next SCN changes block 1's checksum first: byte 512 + 14
+    {"DifferingCopies", set({{41, 100, 200}, {41, 100, 250}}),
      {"thread 1: sequence 41 is in both log1.log and log2.log, which differ from byte 526 on"}, 1},
+    // logs of two databases are two sets
+    {"TwoDatabases", set({{41, 100, 200}, {7, 100, 200, -1, 0x51560002}}),
+     {"no missing sequence, no duplicate, no SCN discontinuity"}, 0},
+    {"OpenLogFollowed", set({{41, 100, kOpen}, {42, 200, 300}}),
+     {"thread 1: sequence 41 is still open (its next SCN is not known) but sequence 42 follows from SCN 200: what "
+      "it held after it was copied is in no file"}, 1},
+    // by another path and by a hard link: read once, neither a duplicate nor a finding
+    {"OneFileNamedThrice",
+     [](const TempDir& t) {
+         std::vector<std::string> names = write_set(t, {{41, 100, 200}});
+         EXPECT_EQ(link(t.path(names[0]).c_str(), t.path("link\tname.log").c_str()), 0);
+         return std::vector<std::string>{names[0], "./" + names[0], "link\tname.log"};
+     },
+     {"file: ./log1.log", "same file as: log1.log, checked once", "verdict: the same file named twice",
+      "file: link\\x09name.log", "same file as: log1.log, checked once",
+      "no missing sequence, no duplicate, no SCN discontinuity"}, 0},
     {"ScnDiscontinuity", set({{41, 100, 200}, {42, 250, 300}}),
      {"thread 1: sequence 41 ends at SCN 200 but sequence 42 begins at SCN 250"}, 1},
     // a file that is not a log among good ones: reported as such, the others still reported, status 2 (over the
@@ -235,7 +269,7 @@ TEST(RealBytes, SharedFunctions)
     const uint8_t* b1 = log.data() + 512;
     EXPECT_EQ(block_checksum(log.data(), 512), 0);
     EXPECT_NE(block_checksum(b1, 512), 0);
-    EXPECT_EQ(classify_block(b1, 512, 1, 157), BLOCK_BAD_CHECKSUM);
+    EXPECT_EQ(classify_block(b1, 512, 1, 157, true), BLOCK_BAD_CHECKSUM);
     auto text = [](void (*format)(uint32_t, char*, size_t), uint32_t v) {
         char buf[32];
         format(v, buf, sizeof buf);
@@ -260,14 +294,15 @@ TEST(InfoCsv, LoadsAsItIs)
     const char* want =
         "file,file_size,block0_size,block_size,whole_blocks,declared_blocks,cut_short,db_name,db_id,compat,thread,"
         "sequence,description,first_scn,first_time,next_scn,next_time,next_block,block0_checksum,intact_blocks,"
-        "stale_blocks,unwritten_blocks,misplaced_blocks,bad_checksum_blocks,unchecked_blocks,findings,verdict\n"
+        "stale_blocks,unwritten_blocks,misplaced_blocks,bad_checksum_blocks,unchecked_blocks,later_sequence_blocks,"
+        "findings,verdict\n"
         "log1.log,5632,512,512,10,10,0,QVTEST,1364590593,11.2.0.4.0,1,41,\"Thread 0001, Seq# 0000000041, SCN 0x"
-        "000000000064-0x0000000000c8\",100,2024-01-15 09:30:00,200,2024-01-15 10:30:00,11,holds,10,0,0,0,0,0,0,intact\n"
+        "000000000064-0x0000000000c8\",100,2024-01-15 09:30:00,200,2024-01-15 10:30:00,11,holds,10,0,0,0,0,0,0,0,intact\n"
         "log2.log,5632,512,512,10,10,0,QVTEST,1364590593,11.2.0.4.0,1,42,\"Thread 0001, Seq# 0000000042, SCN "
-        "0x0000000000c8-0xffffffffffff\",200,2024-01-15 09:30:00,,,11,holds,10,0,0,0,0,0,0,intact\n"
+        "0x0000000000c8-0xffffffffffff\",200,2024-01-15 09:30:00,,,11,holds,10,0,0,0,0,0,0,0,intact\n"
         "\"odd,name.log\",5632,512,512,10,10,0,QVTEST,1364590593,11.2.0.4.0,1,1,\"say \"\"hi\"\", then\\x0astop\",1,"
-        "2024-01-15 09:30:00,3,2024-01-15 10:30:00,,holds,10,0,0,0,0,0,0,intact\n"
-        "short.log,10,,,,,,,,,,,,,,,,,,,,,,,,,not a log\n";
+        "2024-01-15 09:30:00,3,2024-01-15 10:30:00,,holds,10,0,0,0,0,0,0,0,intact\n"
+        "short.log,10,,,,,,,,,,,,,,,,,,,,,,,,,,not a log\n";
     EXPECT_EQ(r.out, want);
     EXPECT_EQ(r.err, "read short.log: header needs 32 bytes, got 10\nthread 1: sequences 2-40 missing\n");
     EXPECT_EQ(r.status, 2);

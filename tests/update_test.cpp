@@ -133,6 +133,16 @@ const LineCase kCases[] = {
      },
      "905,3,17,245,0,0,,COMMIT,commit;\n",
      damage_report({"11.5 vector: update row piece, column numbers or new values missing; UPDATE left out"}), 255},
+    // the undo of a refused 11.5 is used up: the next 11.5 does not take its old values
+    {"damaged_update_uses_up_its_undo",
+     [](LogBuilder& b) {
+         Vector nw = v_update({0, 1}, {hex("01"), hex("02")});
+         nw.fields.pop_back();
+         b.add(905, {v_undo_update(kX, 812, 812, {0}, {hex("02")}), nw, v_update({0}, {hex("03")}), v_commit(kX)});
+     },
+     "905,3,17,245,0,0,,COMMIT,commit;\n",
+     damage_report({"11.5 vector: update row piece, column numbers or new values missing; UPDATE left out",
+                    "11.5 vector has no undo vector of its own; UPDATE left out"}), 255},
     {"old_values_above_fields_present",
      [](LogBuilder& b) {
          Vector u = v_undo_update(kX, 812, 812, {0, 1}, {hex("02"), hex("03")});

@@ -87,8 +87,8 @@ inline std::string damage_report(const std::vector<std::string>& what, int block
     std::string s;
     for (const std::string& w : what)
         s += "redo.log: block " + std::to_string(block) + ": " + w + "\n";
-    return s + "redo.log: " + std::to_string(what.size()) +
-           " damaged places passed over; the output is incomplete\n" + kFail;
+    return s + "redo.log: " + std::to_string(what.size()) + " damaged place" + (what.size() == 1 ? "" : "s") +
+           " passed over; the output is incomplete\n" + kFail;
 }
 
 // One log and the row lines it must give: the CSV after its header line,
