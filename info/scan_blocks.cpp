@@ -49,7 +49,7 @@ int scan_blocks(MINER *mnr, LOG_INFO *li)
         for (int i = 0; i < mnr->rd_blks; i++) {
             const uint8_t *blk = mnr->rbuf + (size_t)i * bsz;
             const uint32_t blkno = (uint32_t)mnr->curr_blk + (uint32_t)i;
-            BLOCK_CLASS c = judge_block(mnr, blk, blkno);
+            BLOCK_CLASS c = judge_block_fast(mnr, blk, blkno);
 
             tally_block(&li->tally[c], blkno, li->nab_known && blkno < li->nab);
             // the last block that may be the log's own, as quorvil's walk

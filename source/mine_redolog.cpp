@@ -243,10 +243,12 @@ static inline uint8_t *enter_block(MINER *mnr, int iblk, int *cls)
         return blk;
     }
     if (mnr->cls_blk != blkno) {
-        mnr->cls = judge_block(mnr, blk, (uint32_t)blkno);
+        mnr->cls = judge_block_fast(mnr, blk, (uint32_t)blkno);
         mnr->cls_blk = blkno;
         if (blkno >= mnr->reported_to) {
-            account_block(mnr, (uint32_t)blkno, mnr->cls);
+            // an intact block with nothing held back needs no accounting
+            if (mnr->cls != BLOCK_INTACT || mnr->unchk_first >= 0 || mnr->pend_blocks > 0)
+                account_block(mnr, (uint32_t)blkno, mnr->cls);
             mnr->reported_to = blkno + 1;
         }
     }

@@ -16,7 +16,7 @@ add_test(NAME progress_line
 
 # The log the loading scripts mine: Latin-1 text, object numbers past 2^31
 # and a statement longer than 128 KiB, written by the builder.
-add_executable(qv_loading_log ${CMAKE_CURRENT_SOURCE_DIR}/scripts/loading_log.cpp)
+add_executable(qv_loading_log ${CMAKE_CURRENT_SOURCE_DIR}/support/loading_log.cpp)
 target_link_libraries(qv_loading_log PRIVATE qv_builder)
 
 add_test(NAME sqlite_import
