@@ -76,9 +76,16 @@ int inspect_log(MINER *mnr, LOG_INFO *li)
 
     strncpy(mnr->logfile, li->file, sizeof mnr->logfile);
     mnr->logfile[sizeof mnr->logfile - 1] = '\0';
-    mnr->fd = open(li->file, O_RDONLY);
-    if (mnr->fd < 0) {
-        fprintf(stderr, "open %s: %s\n", li->file, strerror(errno));
+    // a FIFO, socket or character device met among the files is never
+    // opened: reading one could wait for ever.  Standard input is read when
+    // it is named.
+    if (strcmp(li->file, "-") != 0 && strcmp(li->file, "/dev/stdin") != 0 && stat(li->file, &st) == 0 &&
+        (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode))) {
+        fprintf(stderr, "read %s: not a regular file\n", li->file);
+        li->state = LOG_NOT_REGULAR;
+        return -1;
+    }
+    if (open_log(mnr) < 0) {
         li->state = LOG_UNREADABLE;
         return -1;
     }
@@ -89,9 +96,11 @@ int inspect_log(MINER *mnr, LOG_INFO *li)
             li->state = LOG_UNREADABLE;
             return -1;
         }
-        // a block device measures itself; a file by its size
-        li->size_known = log_size(mnr, &li->file_size) == 0;
-        mnr->log_sz = li->size_known ? li->file_size : 0;
+        // a block device measures itself; a file by its size.  A compressed
+        // file's size is not the log's, and a pipe has none.
+        li->size_known = log_size(mnr, &li->file_size) == 0 && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode);
+        mnr->log_sz = li->size_known && mnr->src == NULL ? li->file_size : 0;
+        li->packing = log_packing(mnr);
     }
     if (read_header(mnr) < 0) {
         li->state = mnr->hdr_fault == HEADER_UNREADABLE  ? LOG_UNREADABLE
@@ -102,11 +111,9 @@ int inspect_log(MINER *mnr, LOG_INFO *li)
 
     // read_header has checked these bytes; read them again for the fields it
     // does not keep, so that nothing depends on what it left in the buffer
-    do {
-        got = pread(mnr->fd, hdr, sizeof hdr, 0);
-    } while (got < 0 && errno == EINTR);
+    got = read_log(mnr, hdr, sizeof hdr, 0);
     if (got < 0) {
-        fprintf(stderr, "read %s: %s\n", li->file, strerror(errno));
+        fprintf(stderr, "read %s: %s\n", li->file, read_error(mnr));
         li->state = LOG_UNREADABLE;
         return -1;
     }

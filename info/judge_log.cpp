@@ -59,6 +59,9 @@ void judge_log(LOG_INFO *li)
     case LOG_SAME_FILE:
         li->verdict = "the same file named twice";
         return;
+    case LOG_NOT_REGULAR:
+        li->verdict = "not a regular file";
+        return;
     }
     if (!li->checksums) {
         li->verdict = "unchecked";

@@ -124,7 +124,7 @@ static void print_blocks_line(const LOG_INFO *li)
         printf(": the file is cut short");
     else if (li->whole_blocks > li->declared)
         printf(": the file holds more than declared");
-    if (li->size_known && li->file_size > used)
+    if (li->size_known && li->packing == PACK_NONE && li->file_size > used)
         printf(" (and %llu bytes of a partial block)", (unsigned long long)(li->file_size - used));
     printf("\n");
 }
@@ -135,7 +135,8 @@ void print_report(const LOG_INFO *li)
 
     printf("file: %s\n", li->shown);
     if (li->size_known)
-        printf(ITEM "%llu bytes\n", "file size:", (unsigned long long)li->file_size);
+        printf(ITEM "%llu bytes%s%s\n", "file size:", (unsigned long long)li->file_size,
+               li->packing != PACK_NONE ? ", compressed with " : "", packing_name[li->packing]);
     if (li->state == LOG_SAME_FILE)
         printf(ITEM "%s, checked once\n", "same file as:", li->same_name);
     if (li->state == LOG_HEADER_CUT)

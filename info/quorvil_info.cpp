@@ -57,9 +57,7 @@ static void examine(MINER *mnr, LOG_INFO *li, bool tty)
         if (scan_blocks(mnr, li) < 0)
             li->state = LOG_UNREADABLE;
     }
-    if (mnr->fd >= 0)
-        close(mnr->fd);
-    mnr->fd = -1;
+    close_log(mnr);
 }
 
 /*

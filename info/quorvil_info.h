@@ -37,7 +37,8 @@ typedef enum {
     LOG_UNREADABLE,           /* cannot be opened or read */
     LOG_NOT_A_LOG,            /* read_header refused it */
     LOG_HEADER_CUT,           /* block 0 proves checksums, and the file ends before block 1's header */
-    LOG_SAME_FILE             /* the same file as one named before it: not read again */
+    LOG_SAME_FILE,            /* the same file as one named before it: not read again */
+    LOG_NOT_REGULAR           /* a FIFO, socket or character device among the files: not opened */
 } LOG_STATE;
 
 typedef struct __log_info {
@@ -47,7 +48,8 @@ typedef struct __log_info {
     const char *same_name;    /* LOG_SAME_FILE: the shown name of the log first named so */
     uint64_t dev, ino;        /* to tell one file named twice */
     bool size_known;
-    uint64_t file_size;
+    uint64_t file_size;       /* of the file as it lies: compressed when packed */
+    int packing;              /* LOG_PACKING: how the file is compressed */
 
     /* from blocks 0 and 1 */
     uint32_t blk0_sz;

@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #define MAX_DAMAGE_REPORTS 100
+#define STREAM_RECORD_STEP (16 * 1024 * 1024)   /* first allocation of a long record from a stream */
 
 static const char csv_header[] = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO\n";
 
@@ -45,9 +46,12 @@ void note_damage(MINER *mnr, const char *fmt, ...)
     fprintf(stderr, "%s\n", msg);
 }
 
-/* The last whole block of the file; 0 when not even block 1 is whole. */
+/* The last whole block of the file; 0 when not even block 1 is whole, and
+ * past every block when the log has no size to go by (compressed, a pipe). */
 static uint64_t last_file_block(const MINER *mnr)
 {
+    if (mnr->src != NULL)
+        return UINT64_MAX;
     if (mnr->log_sz < (uint64_t)mnr->blk0_sz)
         return 0;
     return (mnr->log_sz - (uint64_t)mnr->blk0_sz) / (uint64_t)mnr->blk_sz;
@@ -310,6 +314,31 @@ static int resume_after(MINER *mnr, int64_t blk, int *iblk, uint32_t *rec_ofs)
     return read_chunk(mnr);
 }
 
+/*
+ * A long record from a stream: its allocation doubles as its bytes arrive,
+ * to hold need bytes and never more than the record's length, so that a
+ * damaged length claims no more memory than the stream holds.  On failure
+ * the record's allocation is released.
+ */
+static int grow_record(uint8_t **dst, size_t *cap, size_t need, size_t rlen)
+{
+    size_t n = *cap * 2 > need ? *cap * 2 : need;
+    uint8_t *p;
+
+    if (n > rlen)
+        n = rlen;
+    p = (uint8_t *)realloc(*dst, n);
+    if (p == NULL) {
+        fprintf(stderr, "allocate memory error: %s\n", strerror(errno));
+        free(*dst);
+        *dst = NULL;
+        return -1;
+    }
+    *dst = p;
+    *cap = n;
+    return 0;
+}
+
 static void report_cut_off(MINER *mnr, int32_t rlen)
 {
     clear_progress(mnr);
@@ -365,6 +394,7 @@ int mine_redolog(MINER *mnr)
 
     for (;;) {
         uint8_t *blk, *dst;
+        size_t cap;
         uint32_t remaining, end;
         int64_t start_blk;
         size_t done;
@@ -439,8 +469,11 @@ int mine_redolog(MINER *mnr)
         }
 
         // checked before a long record gets an allocation, so that a
-        // damaged length cannot claim gigabytes the file never had
+        // damaged length cannot claim gigabytes the file never had; from a
+        // stream, whose size is not known, the allocation grows as the
+        // record's bytes arrive
         dst = mnr->rec_buf;
+        cap = (size_t)rlen;
         if (rlen > mnr->recb_sz) {
             if (record_last_block(mnr, start_blk, rec_ofs, rlen) > last_file_block(mnr)) {
                 report_cut_off(mnr, rlen);
@@ -449,7 +482,9 @@ int mine_redolog(MINER *mnr)
             }
             clear_progress(mnr);
             fprintf(stderr, "allocate new memory (%d bytes)\n", rlen);
-            dst = (uint8_t *)malloc((size_t)rlen);
+            if (mnr->src != NULL && cap > STREAM_RECORD_STEP)
+                cap = STREAM_RECORD_STEP;
+            dst = (uint8_t *)malloc(cap);
             if (dst == NULL) {
                 fprintf(stderr, "allocate memory error: %s\n", strerror(errno));
                 ret = -1;
@@ -464,6 +499,10 @@ int mine_redolog(MINER *mnr)
         while (rec_ofs + remaining > bsz) {
             uint32_t part = bsz - rec_ofs;
 
+            if (done + part > cap && grow_record(&dst, &cap, done + part, (size_t)rlen) < 0) {
+                ret = -1;
+                break;
+            }
             memcpy(dst + done, blk + rec_ofs, part);
             done += part;
             remaining -= part;
@@ -501,6 +540,10 @@ int mine_redolog(MINER *mnr)
                 break;
             }
             continue;
+        }
+        if (done + remaining > cap && grow_record(&dst, &cap, done + remaining, (size_t)rlen) < 0) {
+            ret = -1;
+            break;
         }
         memcpy(dst + done, blk + rec_ofs, remaining);
         end = rec_ofs + remaining;

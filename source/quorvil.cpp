@@ -221,12 +221,10 @@ int main(int argc, char **argv)
     split_work_area(mnr);
 
     mnr->fd = -1;
-    mnr->fd = open(mnr->logfile, O_RDONLY);
-    if (mnr->fd < 0) {
-        fprintf(stderr, "open %s: %s\n", mnr->logfile, strerror(errno));
+    if (open_log(mnr) < 0)
         goto error_exit;
-    }
-    if (log_size(mnr, &mnr->log_sz) < 0)
+    // a compressed log or a pipe has no size to go by
+    if (mnr->src != NULL || log_size(mnr, &mnr->log_sz) < 0)
         mnr->log_sz = 0;
     if (read_header(mnr) < 0)
         goto error_exit;
@@ -240,7 +238,7 @@ int main(int argc, char **argv)
 
     if (open_output(mnr) < 0)
         goto error_exit;
-    mnr->progress = isatty(STDERR_FILENO) && mnr->log_sz >= 8 * 1024 * 1024;
+    mnr->progress = isatty(STDERR_FILENO) && (mnr->log_sz >= 8 * 1024 * 1024 || mnr->src != NULL);
 
     ret = mine_redolog(mnr);
     if (ret < 0 && ret != STOP_MINING)
@@ -262,7 +260,7 @@ int main(int argc, char **argv)
     }
 
     fprintf(stderr, "quorvil end.\n");
-    close(mnr->fd);
+    close_log(mnr);
     free(mnr->wrk);
     return 0;
 
@@ -272,8 +270,7 @@ error_exit:
     if (mnr->cfp != NULL)
         close_output(mnr);
     fprintf(stderr, "quorvil exit with error.\n");
-    if (mnr->fd != -1)
-        close(mnr->fd);
+    close_log(mnr);
     if (mnr->wrk != NULL)
         free(mnr->wrk);
     return -1;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <sys/types.h>
 
 #define MAGIC 0x7a7b7c7dU              /* byte-order mark of block 0 */
 #define MAX_SCN 0xFFFFFFFFFFFFULL      /* largest 48-bit SCN */
@@ -501,6 +502,12 @@ static inline bool null_bit(const uint8_t *bitmap, unsigned j)
     return (bitmap[j >> 3] >> (j & 7)) & 1;
 }
 
+/* Where the log's bytes come from when they cannot be read in place
+ * (open_log.cpp): a compressed log, or one from a pipe. */
+typedef struct __log_source LOG_SOURCE;
+typedef enum { PACK_NONE, PACK_GZIP, PACK_ZSTD, PACK_XZ, PACK_BZIP2, PACKINGS } LOG_PACKING;
+extern const char *const packing_name[PACKINGS];
+
 /*
  * The run context: every piece of state of a run.  One instance exists, the
  * global miner in quorvil.cpp; every operation takes a pointer to it first.
@@ -508,6 +515,7 @@ static inline bool null_bit(const uint8_t *bitmap, unsigned j)
 typedef struct __miner {
     int flag;                 /* unused, stays 0 */
     int fd;                   /* log file, -1 while none is open */
+    LOG_SOURCE *src;          /* NULL: the log is read in place with pread */
     int rbuf_sz;              /* read buffer size */
     int recb_sz;              /* record buffer size */
     int sqlb_sz;              /* SQL buffer size */
@@ -673,6 +681,13 @@ static inline BLOCK_CLASS judge_block_fast(const MINER *mnr, const uint8_t *blk,
 void format_redo_time(uint32_t t, char *buf, size_t n);
 void format_compat(uint32_t v, char *buf, size_t n);
 bool compat_after_11_2(uint32_t v);
+
+/* open_log.cpp: the log read in place, decompressed, or from a pipe */
+int open_log(MINER *mnr);
+ssize_t read_log(MINER *mnr, uint8_t *buf, size_t n, uint64_t off);
+const char *read_error(const MINER *mnr);
+int log_packing(const MINER *mnr);
+void close_log(MINER *mnr);
 
 /* mine_redolog.cpp, read_blocks.cpp */
 int mine_redolog(MINER *mnr);

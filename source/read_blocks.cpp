@@ -3,6 +3,7 @@
  * whole blocks, starting at block curr_blk, with one positioned read; and
  * log_size, the size of the log file or device.
  *
+ * The bytes come through read_log: in place, decompressed or from a pipe.
  * Block n (n >= 1) begins at blk0_sz + blk_sz * (n - 1); the offset is formed
  * in 64 bits so that logs of any size are read whole.  rd_blks becomes the
  * number of whole blocks read, 0 at the end of the file; a partial block at
@@ -52,16 +53,15 @@ int read_blocks(MINER *mnr)
     uint64_t now;
     ssize_t got;
 
-    do {
-        got = pread(mnr->fd, mnr->rbuf, (size_t)mnr->rbuf_sz, (off_t)offset);
-    } while (got < 0 && errno == EINTR);
+    got = read_log(mnr, mnr->rbuf, (size_t)mnr->rbuf_sz, offset);
     if (got < 0) {
         clear_progress(mnr);
-        fprintf(stderr, "read %s: %s\n", mnr->logfile, strerror(errno));
+        fprintf(stderr, "read %s: %s\n", mnr->logfile, read_error(mnr));
         return -1;
     }
-    // the file ends before the size it had when opened: it was cut while being read
-    if (got < mnr->rbuf_sz && offset + (uint64_t)got < mnr->log_sz) {
+    // the file ends before the size it had when opened: it was cut while being
+    // read (a stream has no size to go by)
+    if (mnr->src == NULL && got < mnr->rbuf_sz && offset + (uint64_t)got < mnr->log_sz) {
         // where measuring fails, the read itself says where the file ends now
         if (log_size(mnr, &now) < 0)
             now = offset + (uint64_t)got;

@@ -33,11 +33,9 @@ static int calibrate(MINER *mnr, ssize_t got)
     if (got < (ssize_t)mnr->blk0_sz + mnr->blk_sz) {
         ssize_t n;
 
-        do {
-            n = pread(mnr->fd, mnr->rbuf, bsz, mnr->blk0_sz);
-        } while (n < 0 && errno == EINTR);
+        n = read_log(mnr, mnr->rbuf, bsz, (uint64_t)mnr->blk0_sz);
         if (n < 0) {
-            fprintf(stderr, "read %s: %s\n", mnr->logfile, strerror(errno));
+            fprintf(stderr, "read %s: %s\n", mnr->logfile, read_error(mnr));
             mnr->hdr_fault = HEADER_UNREADABLE;
             return -1;
         }
@@ -71,12 +69,10 @@ int read_header(MINER *mnr)
     REDO_BLOCK0 b0;
     REDO_BLOCK1 b1;
 
-    do {
-        got = pread(mnr->fd, mnr->rbuf, HEADER_READ, 0);
-    } while (got < 0 && errno == EINTR);
+    got = read_log(mnr, mnr->rbuf, HEADER_READ, 0);
     mnr->hdr_fault = HEADER_NOT_A_LOG;
     if (got < 0) {
-        fprintf(stderr, "read %s: %s\n", mnr->logfile, strerror(errno));
+        fprintf(stderr, "read %s: %s\n", mnr->logfile, read_error(mnr));
         mnr->hdr_fault = HEADER_UNREADABLE;
         return -1;
     }

@@ -31,9 +31,15 @@ void show_progress(MINER *mnr)
         return;
     mnr->prog_shown = t;
     done = (uint64_t)mnr->blk0_sz + (uint64_t)mnr->blk_sz * (uint64_t)(mnr->curr_blk - 1);
+    // a log of no known size (compressed, or from a pipe): how much is read
+    if (mnr->log_sz == 0) {
+        fprintf(stderr, "\r%.0f MB of %s read, %.0f MB/s", done / 1e6, mnr->logfile, done / 1e6 / (t - mnr->prog_start));
+        mnr->progress = 2;
+        return;
+    }
     if (done > mnr->log_sz)
         done = mnr->log_sz;
-    fprintf(stderr, "\r%3d%% of %s, %.0f MB/s", (int)(done * 100 / (mnr->log_sz ? mnr->log_sz : 1)),
+    fprintf(stderr, "\r%3d%% of %s, %.0f MB/s", (int)(done * 100 / mnr->log_sz),
             mnr->logfile, done / 1e6 / (t - mnr->prog_start));
     mnr->progress = 2;
 }
