@@ -42,6 +42,7 @@ struct __log_source {
     bz_stream bz;
     bool dec_ready;
     bool dec_done;                      /* xz: the last stream has ended */
+    bool failed;                        /* a read or the decompressor failed: err says how */
     char err[160];                      /* what went wrong, for read_error */
 };
 
@@ -276,6 +277,8 @@ static int produce(MINER *mnr, uint64_t upto)
 {
     LOG_SOURCE *s = mnr->src;
 
+    if (s->failed)
+        return -1;
     while (s->pos < upto && !s->out_end) {
         const size_t w = (size_t)(s->pos % LOOKBACK);
         size_t room = LOOKBACK - w;
@@ -286,11 +289,13 @@ static int produce(MINER *mnr, uint64_t upto)
         if (s->packing == PACK_NONE) {
             got = read_some(mnr->fd, s->ring + w, room);
             if (got < 0)
-                return fail(s, "", strerror(errno)), -1;
+                fail(s, "", strerror(errno));
         } else {
             got = inflate_some(s, mnr->fd, s->ring + w, room);
-            if (got < 0)
-                return -1;
+        }
+        if (got < 0) {
+            s->failed = true;
+            return -1;
         }
         if (got == 0)
             s->out_end = true;
@@ -387,7 +392,9 @@ ssize_t read_log(MINER *mnr, uint8_t *buf, size_t n, uint64_t off)
         return pread_full(mnr->fd, buf, n, off);
     if (n > LOOKBACK - RBUF_SIZE / 2)
         n = LOOKBACK - RBUF_SIZE / 2;
-    if (produce(mnr, off + n) < 0) {
+    // what the stream held before a damaged place is delivered first; the
+    // error comes with the next read, when nothing is left before it
+    if (produce(mnr, off + n) < 0 && s->pos <= off) {
         errno = EIO;
         return -1;
     }
@@ -417,6 +424,11 @@ const char *read_error(const MINER *mnr)
     if (mnr->src != NULL && mnr->src->err[0] != '\0')
         return mnr->src->err;
     return strerror(errno);
+}
+
+bool read_failed(const MINER *mnr)
+{
+    return mnr->src != NULL && mnr->src->failed;
 }
 
 int log_packing(const MINER *mnr)

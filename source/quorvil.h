@@ -686,6 +686,7 @@ bool compat_after_11_2(uint32_t v);
 int open_log(MINER *mnr);
 ssize_t read_log(MINER *mnr, uint8_t *buf, size_t n, uint64_t off);
 const char *read_error(const MINER *mnr);
+bool read_failed(const MINER *mnr);
 int log_packing(const MINER *mnr);
 void close_log(MINER *mnr);
 

@@ -72,5 +72,12 @@ int read_blocks(MINER *mnr)
     }
     mnr->rd_blks = (int)(got / mnr->blk_sz);
     mnr->rd_tail = (uint32_t)(got % mnr->blk_sz);
+    // a stream that failed has handed on every whole block it held: the
+    // failure, not an end of file, is what comes next
+    if (mnr->rd_blks == 0 && read_failed(mnr)) {
+        clear_progress(mnr);
+        fprintf(stderr, "read %s: %s\n", mnr->logfile, read_error(mnr));
+        return -1;
+    }
     return 0;
 }

@@ -5,10 +5,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# What building quorvil needs (the compiler, the decompression libraries).
+bash tools/build_deps.sh
+
 # The tools the suite drives, and the Debian packages that bring them.  On a
 # machine without one of them, root installs it; anyone else is told what to
 # install.
-need=(cmake:cmake ninja:ninja-build g++:g++ clang++:clang sqlite3:sqlite3 man:man-db groff:groff-base
+need=(clang++:clang sqlite3:sqlite3 man:man-db groff:groff-base
       dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev script:bsdutils valgrind:valgrind /usr/bin/time:time runuser:util-linux)
 missing=()
 for pair in "${need[@]}"; do
