@@ -1,0 +1,91 @@
+/*
+ * format_text.cpp - format_text: CHAR and VARCHAR2 bytes in the database
+ * character set, NCHAR and NVARCHAR2 bytes in the national one, as a quoted
+ * literal in UTF-8: 'text' or N'text', every ' doubled, and every " doubled
+ * for the CSV field the literal sits in.  Trailing blanks are kept.
+ *
+ * The conversion is iconv's.  Text of bytes 01..7f in a set where those are
+ * the ASCII characters (checked through iconv when the set is opened) is
+ * copied as it is.  Bytes that are not text of the set, a character cut
+ * short and a character U+0000 leave the value in hex.
+ */
+#include "quorvil_decode.h"
+
+#include <cerrno>
+
+/* CESU-8 writes a character above U+FFFF as two three-byte surrogates
+ * (ed a0-af xx, ed b0-bf xx); UTF-8 writes it in four bytes. */
+static void join_surrogates(const uint8_t *b, size_t n, std::string *out)
+{
+    out->clear();
+    for (size_t i = 0; i < n; i++) {
+        if (i + 6 <= n && b[i] == 0xed && (b[i + 1] & 0xf0) == 0xa0 && (b[i + 2] & 0xc0) == 0x80 &&
+            b[i + 3] == 0xed && (b[i + 4] & 0xf0) == 0xb0 && (b[i + 5] & 0xc0) == 0x80) {
+            uint32_t hi = (uint32_t)(b[i + 1] & 0x0f) << 6 | (b[i + 2] & 0x3f);
+            uint32_t lo = (uint32_t)(b[i + 4] & 0x0f) << 6 | (b[i + 5] & 0x3f);
+            uint32_t cp = 0x10000 + (hi << 10 | lo);
+            out->push_back((char)(0xf0 | cp >> 18));
+            out->push_back((char)(0x80 | (cp >> 12 & 0x3f)));
+            out->push_back((char)(0x80 | (cp >> 6 & 0x3f)));
+            out->push_back((char)(0x80 | (cp & 0x3f)));
+            i += 5;
+        } else {
+            out->push_back((char)b[i]);
+        }
+    }
+}
+
+static bool plain_ascii(const uint8_t *b, size_t n)
+{
+    uint8_t any = 0;
+    for (size_t i = 0; i < n; i++)
+        any |= (uint8_t)(b[i] - 1);  // 00 becomes ff, 80..ff stay at or above 7f
+    return any < 0x7f;
+}
+
+bool format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n)
+{
+    const char *utf8;
+    size_t len;
+    std::string joined;
+
+    if (tc->cs == NULL)
+        return false;
+    if (tc->ascii_same && plain_ascii(b, n)) {
+        utf8 = (const char *)b;
+        len = n;
+    } else {
+        const uint8_t *src = b;
+        size_t srcn = n;
+        if (tc->cs->cesu && memchr(b, 0xed, n) != NULL) {
+            join_surrogates(b, n, &dc->text);
+            joined.swap(dc->text);
+            src = (const uint8_t *)joined.data();
+            srcn = joined.size();
+        }
+        // four bytes of UTF-8 at most for each byte read, and room to spare
+        dc->text.resize(4 * srcn + 16);
+        char *ip = (char *)src, *op = dc->text.data();
+        size_t il = srcn, ol = dc->text.size();
+        iconv(tc->cd, NULL, NULL, NULL, NULL);
+        size_t r = iconv(tc->cd, &ip, &il, &op, &ol);
+        if (r == (size_t)-1 || il != 0)
+            return false;
+        len = (size_t)(op - dc->text.data());
+        utf8 = dc->text.data();
+        // U+0000 has no place in a literal
+        if (memchr(utf8, 0, len) != NULL)
+            return false;
+    }
+    if (national)
+        dc->lit.push_back('N');
+    dc->lit.push_back('\'');
+    for (size_t i = 0; i < len; i++) {
+        char c = utf8[i];
+        if (c == '\'' || c == '"')
+            dc->lit.push_back(c);
+        dc->lit.push_back(c);
+    }
+    dc->lit.push_back('\'');
+    return true;
+}
