@@ -286,4 +286,101 @@ const PipeCase kPipes[] = {
 
 INSTANTIATE_TEST_SUITE_P(Decode, Pipe, testing::ValuesIn(kPipes));
 
+// ---- the command line -------------------------------------------------------------
+// Each case runs in a folder holding dict.csv, nls.csv, in.csv and an
+// out.csv that holds "old": a refusal leaves it (and every input) as it was.
+const std::string kHead = kCsvHeader.substr(0, kCsvHeader.size() - 1);
+const std::string kIn = kCsvHeader + R"x(1,1,2,3,0,0,,START,set transaction read write;
+2,1,2,3,5,5,OBJ# 5,INSERT,"insert into ""UNKNOWN"".""OBJ# 5"" (""COL 1"") values (HEXTORAW('c102'));"
+)x";
+const std::string kOut = kHead + R"x(,SQL_UNDO
+1,1,2,3,0,0,,START,set transaction read write;,
+2,1,2,3,5,5,S.T,INSERT,"insert into ""S"".""T"" (""N"") values (1);","delete from ""S"".""T"" where ""N""=1;"
+)x";
+const std::string kBad = R"x(3,1,2,3,6,6,OBJ# 6,DELETE,"delete from ""UNKNOWN"".""OBJ# 5"" where ;"
+not,a,line)x";
+const char kSmallDict[] = "OBJECT_ID,OWNER,TABLE_NAME,SEGMENT_COLUMN_ID,COLUMN_NAME,DATA_TYPE\n5,S,T,1,N,NUMBER\n";
+
+struct CliCase {
+    const char *name;
+    std::vector<std::string> args;
+    int status;
+    std::string err, out = "old\n", in = kIn, dict = kSmallDict, nls = "";
+    bool lock = false;
+};
+
+std::ostream& operator<<(std::ostream& o, const CliCase& c) { return o << c.name; }
+
+class Cli : public testing::TestWithParam<CliCase> {};
+
+TEST_P(Cli, GivesStatusMessageAndOutput)
+{
+    const CliCase& c = GetParam();
+    TempDir t;
+    std::ofstream(t.path("dict.csv")) << c.dict;
+    std::ofstream(t.path("nls.csv")) << c.nls;
+    std::ofstream(t.path("in.csv")) << c.in;
+    std::ofstream(t.path("out.csv")) << "old\n";
+    int fd = c.lock ? open(t.path("out.csv").c_str(), O_RDWR) : -1;
+    ASSERT_TRUE(!c.lock || flock(fd, LOCK_EX) == 0);
+    RunResult r = run_program(QUORVIL_DECODE_BIN, c.args, t.dir());
+    if (fd >= 0)
+        close(fd);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(read_file(t.path("out.csv")), c.out);
+    EXPECT_EQ(read_file(t.path("in.csv")), c.in);
+    EXPECT_EQ(read_file(t.path("dict.csv")), c.dict);
+}
+
+const std::vector<std::string> kRun{"-dict", "dict.csv", "-in", "in.csv", "-out"};
+std::vector<std::string> run_with(std::vector<std::string> more)
+{
+    std::vector<std::string> a = kRun;
+    a.insert(a.end(), more.begin(), more.end());
+    return a;
+}
+
+const CliCase kCli[] = {
+    {"help", {"-h"}, 0, "usage: " QUORVIL_DECODE_BIN " -dict COLUMNS.csv [-nls PARAMETERS.csv] [-in CSV] [-out CSV]\n"},
+    {"no_dictionary", {"-in", "in.csv"}, 2, "dictionary file name not specified.\nusage: "},
+    {"unknown_option", {"-x"}, 2, "Invalid option \"-x\" specified.\nusage: "},
+    {"option_without_value", {"-dict"}, 2, "no dictionary file specified.\n"},
+    {"output_name_over_255", run_with({std::string(256, 'o')}), 2, "-out file name is longer than 255 characters.\n"},
+    {"output_is_the_input", run_with({"in.csv"}), 2, "open in.csv: it is the input in.csv itself; nothing written\n"},
+    {"output_is_the_dictionary", run_with({"dict.csv"}), 2, "it is the dictionary dict.csv itself; nothing written"},
+    {"second_writer", run_with({"out.csv"}), 2, "open out.csv: another run is writing it\n", "old\n", kIn, kSmallDict,
+     "", true},
+    {"input_missing", {"-dict", "dict.csv", "-in", "none.csv", "-out", "out.csv"}, 2,
+     "open none.csv: No such file or directory\n"},
+    {"dictionary_id_not_a_number", run_with({"out.csv"}), 2,
+     "dict.csv: line 3: OBJECT_ID \"x5\" is not a number up to 4294967295; dictionary refused\n", "old\n", kIn,
+     "OBJECT_ID,OWNER,TABLE_NAME,SEGMENT_COLUMN_ID,COLUMN_NAME,DATA_TYPE\n\n\"x5\",S,T,1,N,NUMBER\n"},
+    {"dictionary_column_given_two_names", run_with({"out.csv"}), 2,
+     "dict.csv: line 3: object 5 segment column 1 is M NUMBER here but N NUMBER on line 2; dictionary refused\n",
+     "old\n", kIn, std::string(kSmallDict) + "5,S,T,1,M,NUMBER\n"},
+    {"dictionary_without_data_type", run_with({"out.csv"}), 2,
+     "dict.csv: line 1: header line has no DATA_TYPE column; dictionary refused\n", "old\n", kIn,
+     "OBJECT_ID,OWNER,TABLE_NAME,SEGMENT_COLUMN_ID,COLUMN_NAME\n5,S,T,1,N\n"},
+    {"dictionary_row_short", run_with({"out.csv"}), 2,
+     "dict.csv: line 2: 5 fields where the header line has 6; dictionary refused\n", "old\n", kIn,
+     "OBJECT_ID,OWNER,TABLE_NAME,SEGMENT_COLUMN_ID,COLUMN_NAME,DATA_TYPE\n5,S,T,1,N\n"},
+    {"unknown_character_set", run_with({"out.csv", "-nls", "nls.csv"}), 2,
+     "nls.csv: character set KLINGON8 is not one quorvil-decode reads; parameters refused\n", "old\n", kIn,
+     kSmallDict, "PARAMETER,VALUE\nNLS_CHARACTERSET,KLINGON8\nNLS_NCHAR_CHARACTERSET,AL16UTF16\n"},
+    {"write_fails", run_with({"/dev/full"}), 2, "write /dev/full: No space left on device\n"},
+    {"decoded_with_summary", run_with({"out.csv"}), 0,
+     "no -nls file: taking AL32UTF8 and AL16UTF16 as the character sets\n3 lines read, 3 decoded, 0 of objects "
+     "not in the dictionary, 0 values left in hex, 0 passed through unchanged.\n",
+     kOut},
+    {"lines_of_no_shape_passed_through", run_with({"out.csv", "-nls", "nls.csv"}), 1,
+     "5 lines read, 3 decoded, 0 of objects not in the dictionary, 0 values left in hex, 2 passed through "
+     "unchanged.\n",
+     kOut + kBad.substr(0, kBad.find('\n')) + ",\nnot,a,line,\n", kIn + kBad, kSmallDict,
+     "NLS_CHARACTERSET,AL32UTF8\nNLS_NCHAR_CHARACTERSET,AL16UTF16\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Decode, Cli, testing::ValuesIn(kCli));
+
 }  // namespace
