@@ -47,9 +47,11 @@ static void pass_through(DECODER *dc, SPAN rec)
     dc->passed++;
 }
 
-/* Names and literals for the items of a line of table t. */
-static void resolve_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
+/* Names and literals for the items of a line of table t; false when a value's digits are not hex. */
+static bool resolve_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
 {
+    uint64_t hex = 0;
+
     dc->lit.clear();
     for (size_t i = 0; i < st->nitems; i++) {
         STMT_ITEM *it = &dc->items[i];
@@ -57,16 +59,21 @@ static void resolve_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
 
         it->hidden = c != NULL && c->hidden;
         it->out_name = c ? SPAN{c->token.data(), c->token.size()} : it->name;
-        if (it->is_null || it->hidden)
+        if (it->is_null)
             continue;
         it->lit_off = dc->lit.size();
-        if (c != NULL && format_value(dc, c->kind, it->value)) {
+        int r = c != NULL && !it->hidden ? format_value(dc, c->kind, it->value) : check_hex(it->value) ? 0 : -1;
+        if (r < 0)
+            return false;
+        if (r > 0) {
             it->lit_len = dc->lit.size() - it->lit_off;
         } else {
             dc->lit.resize(it->lit_off);
-            dc->hex_values++;
+            hex += !it->hidden;
         }
     }
+    dc->hex_values += hex;
+    return true;
 }
 
 void decode_line(DECODER *dc, SPAN rec)
@@ -82,7 +89,7 @@ void decode_line(DECODER *dc, SPAN rec)
         dc->decoded++;
         return;
     }
-    if (split_fields(rec.p, rec.n, f, FIELDS) != FIELDS) {
+    if (split_fields(rec.p, rec.n, f, FIELDS, true) != FIELDS) {
         pass_through(dc, rec);
         return;
     }
@@ -96,7 +103,7 @@ void decode_line(DECODER *dc, SPAN rec)
     bool row = is(op, "INSERT") || is(op, "DELETE") || is(op, "UPDATE");
     bool ok = (is(op, "START") && is(sql, "set transaction read write;")) ||
               (is(op, "COMMIT") && is(sql, "commit;")) || (is(op, "ROLLBACK") && is(sql, "rollback;")) ||
-              (is(op, "DDL") && sql.n >= 2 && sql.p[0] == '"');
+              (is(op, "DDL") && sql.n >= 2 && sql.p[0] == '"' && split_fields(sql.p, sql.n, f, 1, false) == 1);
     if (ok) {
         out_put(dc, rec.p, rec.n);
         OUT_LIT(dc, ",\n");
@@ -114,8 +121,13 @@ void decode_line(DECODER *dc, SPAN rec)
     const DICT_TABLE *t = find_table(&dc->dict, (uint32_t)v[4]);
     if (t == NULL) {
         for (size_t i = 0; i < st.nitems; i++) {
-            dc->items[i].out_name = dc->items[i].name;
-            dc->items[i].hidden = false;
+            STMT_ITEM *it = &dc->items[i];
+            if (!it->is_null && !check_hex(it->value)) {
+                pass_through(dc, rec);
+                return;
+            }
+            it->out_name = it->name;
+            it->hidden = false;
         }
         out_put(dc, rec.p, rec.n);
         OUT_LIT(dc, ",");
@@ -124,9 +136,12 @@ void decode_line(DECODER *dc, SPAN rec)
         dc->unknown_obj++;
         return;
     }
+    if (!resolve_items(dc, t, &st)) {
+        pass_through(dc, rec);
+        return;
+    }
     if (t->objd >= 0 && (uint64_t)t->objd != v[5])
         dc->stale++;
-    resolve_items(dc, t, &st);
     SPAN table = {t->token.data(), t->token.size()};
     out_put(dc, rec.p, (size_t)(f[6].p - rec.p));
     out_put(dc, t->label.data(), t->label.size());

@@ -53,6 +53,23 @@ static bool read_timestamp(const uint8_t *b, size_t n, DATE_TIME *t)
     return t->ns < 1000000000u;
 }
 
+static const struct two_digits {
+    char d[200];
+    constexpr two_digits() : d()
+    {
+        for (int i = 0; i < 100; i++) {
+            d[2 * i] = (char)('0' + i / 10);
+            d[2 * i + 1] = (char)('0' + i % 10);
+        }
+    }
+} pairs;
+
+static char *put2(char *o, int v)
+{
+    memcpy(o, pairs.d + 2 * v, 2);
+    return o + 2;
+}
+
 static char *put_num(char *o, int64_t v, int width)
 {
     char tmp[24];
@@ -75,20 +92,30 @@ static char *put_date_time(char *o, const DATE_TIME *t, bool frac)
     *o++ = '\'';
     if (t->year < 0)
         *o++ = '-';
-    o = put_num(o, t->year < 0 ? -t->year : t->year, 4);
+    int64_t y = t->year < 0 ? -t->year : t->year;
+    if (y <= 9999) {
+        o = put2(o, (int)(y / 100));
+        o = put2(o, (int)(y % 100));
+    } else {
+        o = put_num(o, y, 4);
+    }
     *o++ = '-';
-    o = put_num(o, t->month, 2);
+    o = put2(o, t->month);
     *o++ = '-';
-    o = put_num(o, t->day, 2);
+    o = put2(o, t->day);
     *o++ = ' ';
-    o = put_num(o, t->hour, 2);
+    o = put2(o, t->hour);
     *o++ = ':';
-    o = put_num(o, t->minute, 2);
+    o = put2(o, t->minute);
     *o++ = ':';
-    o = put_num(o, t->second, 2);
+    o = put2(o, t->second);
     if (frac) {
         *o++ = '.';
-        o = put_num(o, t->ns, 9);
+        *o++ = (char)('0' + t->ns / 100000000);
+        o = put2(o, (int)(t->ns / 1000000 % 100));
+        o = put2(o, (int)(t->ns / 10000 % 100));
+        o = put2(o, (int)(t->ns / 100 % 100));
+        o = put2(o, (int)(t->ns % 100));
     }
     return o;
 }

@@ -35,51 +35,67 @@ static void join_surrogates(const uint8_t *b, size_t n, std::string *out)
     }
 }
 
-static bool plain_ascii(const uint8_t *b, size_t n)
+/* Length of the run of bytes 01..7f at the start of b[0..n); *quote set when
+ * one of them is ' or ". */
+static size_t ascii_run(const uint8_t *b, size_t n, bool *quote)
 {
-    uint8_t any = 0;
-    for (size_t i = 0; i < n; i++)
-        any |= (uint8_t)(b[i] - 1);  // 00 becomes ff, 80..ff stay at or above 7f
-    return any < 0x7f;
+    size_t i = 0;
+    bool q = false;
+
+    for (; i < n && b[i] - 1u < 0x7fu; i++)
+        q |= b[i] == '\'' || b[i] == '"';
+    *quote = q;
+    return i;
 }
 
-bool format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n)
+int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n)
 {
     const char *utf8;
-    size_t len;
+    size_t len, ascii = 0;
+    bool quote = true;
     std::string joined;
 
     if (tc->cs == NULL)
-        return false;
-    if (tc->ascii_same && plain_ascii(b, n)) {
+        return 0;
+    if (tc->ascii_same)
+        ascii = ascii_run(b, n, &quote);
+    if (ascii == n) {
         utf8 = (const char *)b;
         len = n;
     } else {
-        const uint8_t *src = b;
-        size_t srcn = n;
-        if (tc->cs->cesu && memchr(b, 0xed, n) != NULL) {
-            join_surrogates(b, n, &dc->text);
+        const uint8_t *src = b + ascii;
+        size_t srcn = n - ascii;
+        if (tc->cs->cesu && memchr(src, 0xed, srcn) != NULL) {
+            join_surrogates(src, srcn, &dc->text);
             joined.swap(dc->text);
             src = (const uint8_t *)joined.data();
             srcn = joined.size();
         }
-        // four bytes of UTF-8 at most for each byte read, and room to spare
-        dc->text.resize(4 * srcn + 16);
-        char *ip = (char *)src, *op = dc->text.data();
-        size_t il = srcn, ol = dc->text.size();
+        // the text of bytes 01..7f is those bytes; iconv takes the rest, at
+        // most four bytes of UTF-8 for each byte it reads
+        dc->text.resize(ascii + 4 * srcn + 16);
+        memcpy(dc->text.data(), b, ascii);
+        char *ip = (char *)src, *op = dc->text.data() + ascii;
+        size_t il = srcn, ol = dc->text.size() - ascii;
         iconv(tc->cd, NULL, NULL, NULL, NULL);
         size_t r = iconv(tc->cd, &ip, &il, &op, &ol);
         if (r == (size_t)-1 || il != 0)
-            return false;
+            return 0;
         len = (size_t)(op - dc->text.data());
         utf8 = dc->text.data();
         // U+0000 has no place in a literal
         if (memchr(utf8, 0, len) != NULL)
-            return false;
+            return 0;
+        quote = true;  // not known past the first byte iconv read
     }
     if (national)
         dc->lit.push_back('N');
     dc->lit.push_back('\'');
+    if (!quote || (memchr(utf8, '\'', len) == NULL && memchr(utf8, '"', len) == NULL)) {
+        dc->lit.append(utf8, len);
+        dc->lit.push_back('\'');
+        return 1;
+    }
     for (size_t i = 0; i < len; i++) {
         char c = utf8[i];
         if (c == '\'' || c == '"')
@@ -87,5 +103,5 @@ bool format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, si
         dc->lit.push_back(c);
     }
     dc->lit.push_back('\'');
-    return true;
+    return 1;
 }

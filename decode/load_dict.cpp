@@ -154,7 +154,7 @@ int load_dict(DICTIONARY *d, const char *text, size_t len, const char *file)
         if (col_of.empty()) {
             // the header line: which column is which
             fields.resize(4096);
-            int k = split_fields(rec, n, fields.data(), (int)fields.size());
+            int k = split_fields(rec, n, fields.data(), (int)fields.size(), false);
             bool seen[F_USED] = {};
             if (k < 0) {
                 fprintf(stderr, "%s: line %u: header line cannot be read; dictionary refused\n", file, line);
@@ -184,7 +184,7 @@ int load_dict(DICTIONARY *d, const char *text, size_t len, const char *file)
 
         DICT_ROW r;
         uint64_t num;
-        int k = split_fields(rec, n, fields.data(), nfields);
+        int k = split_fields(rec, n, fields.data(), nfields, false);
         // a row of another shape than the header: broken quoting, or not a row at all
         if (k != nfields) {
             fprintf(stderr, "%s: line %u: %s fields where the header line has %d; dictionary refused\n", file,

@@ -126,7 +126,7 @@ int load_nls(DECODER *dc, const char *text, size_t len, const char *file)
             n--;
         if (n == 0)
             continue;
-        if (split_fields(rec, n, f, 2) != 2) {
+        if (split_fields(rec, n, f, 2, false) != 2) {
             fprintf(stderr, "%s: line %u: not a PARAMETER,VALUE row; parameters refused\n", file, line);
             return -1;
         }

@@ -8,7 +8,8 @@
  *   update T set N=V,N=V where C and C;      "update T set where C;" when nothing is set
  *
  * T is ""UNKNOWN"".""OBJ# n"", N is ""COL n"", V is NULL or HEXTORAW('..')
- * with lower-case digits, C is N IS NULL or N=V.  Anything else is not one
+ * with an even number of lower-case digits (checked as they are read, by
+ * read_hex or check_hex), C is N IS NULL or N=V.  Anything else is not one
  * of quorvil's statements and the line is passed through.  Items go to
  * dc->items, which keeps its room from line to line.
  */
@@ -61,11 +62,12 @@ static bool take_value(CURSOR *c, STMT_ITEM *it)
     if (!it->is_null) {
         if (!TAKE(c, "HEXTORAW('"))
             return false;
-        const char *d = c->p;
-        while (c->p < c->e && ((*c->p >= '0' && *c->p <= '9') || (*c->p >= 'a' && *c->p <= 'f')))
-            c->p++;
-        // an odd number of digits is not bytes
-        if ((c->p - d) % 2 != 0 || !TAKE(c, "')"))
+        // the digits are checked where they are read (read_hex, check_hex)
+        const char *q = (const char *)memchr(c->p, '\'', (size_t)(c->e - c->p));
+        if (q == NULL || (q - c->p) % 2 != 0)
+            return false;
+        c->p = q;
+        if (!TAKE(c, "')"))
             return false;
     }
     it->value = {s, (size_t)(c->p - s)};

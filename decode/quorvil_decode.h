@@ -161,7 +161,7 @@ int set_charsets(DECODER *dc, const char *db, const char *nat, const char *file)
 void close_charsets(DECODER *dc);
 
 /* split_fields.cpp: RFC 4180 fields of one line */
-int split_fields(const char *p, size_t n, SPAN *f, int max);
+int split_fields(const char *p, size_t n, SPAN *f, int max, bool rest_in_last);
 void unquote_field(SPAN f, std::string *out);
 size_t find_record_end(const char *p, size_t n, bool *in_quotes);
 void csv_field(const char *s, size_t n, std::string *out);
@@ -171,8 +171,18 @@ void sql_name_token(const std::string &name, std::string *out);
 int read_record(DECODER *dc, SPAN *rec);
 
 /* write_output.cpp */
-void out_put(DECODER *dc, const char *p, size_t n);
+void out_put_slow(DECODER *dc, const char *p, size_t n);
 int out_flush(DECODER *dc);
+static inline void out_put(DECODER *dc, const char *p, size_t n)
+{
+    if (n <= OBUF_SIZE - dc->opos) {
+        memcpy(dc->obuf + dc->opos, p, n);
+        dc->opos += n;
+        dc->out_bytes += n;
+        return;
+    }
+    out_put_slow(dc, p, n);
+}
 #define OUT_LIT(dc, s) out_put((dc), (s), sizeof(s) - 1)
 
 /* decode_stream.cpp */
@@ -189,9 +199,11 @@ bool parse_statement(DECODER *dc, SPAN sql, STATEMENT *st);
 void write_redo(DECODER *dc, const STATEMENT *st, SPAN table);
 void write_undo(DECODER *dc, const STATEMENT *st, SPAN table);
 
-/* format_value.cpp: the literal of one value; false leaves it in hex */
-bool format_value(DECODER *dc, uint8_t kind, SPAN value);
+/* format_value.cpp: the literal of one value; 1 written, 0 left in hex, -1 not hex digits */
+int format_value(DECODER *dc, uint8_t kind, SPAN value);
 bool read_hex(SPAN value, std::vector<uint8_t> *bytes);
+bool check_hex(SPAN value);
+extern const uint8_t hex_values[256];   /* 0..15 for 0-9 and a-f, 0x80 for any other byte */
 
 /* format_number.cpp */
 int format_number(const uint8_t *b, size_t n, char *out);
@@ -205,7 +217,7 @@ int format_tstz(const uint8_t *b, size_t n, char *out);
 int format_iym(const uint8_t *b, size_t n, char *out);
 int format_ids(const uint8_t *b, size_t n, char *out);
 /* format_text.cpp */
-bool format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n);
+int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n);
 
 #define LITERAL_MAX 160           /* longest literal of a fixed-size type; the time zone aside */
 

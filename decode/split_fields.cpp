@@ -11,6 +11,27 @@
  */
 #include "quorvil_decode.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+/* Whether p[0..n) holds an odd number of double quotes, sixteen bytes at a
+ * time where it can: the parity of the count is the parity of the XOR of the
+ * masks. */
+static bool odd_quotes(const char *p, size_t n)
+{
+    unsigned acc = 0;
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i q = _mm_set1_epi8('"');
+    for (; i + 16 <= n; i += 16)
+        acc ^= (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)(p + i)), q));
+#endif
+    for (; i < n; i++)
+        acc ^= p[i] == '"';
+    return __builtin_parity(acc);
+}
+
 /*
  * Offset of the line feed that ends the line in p[0..n), or n when the
  * line runs past n.  *in_quotes carries the quoting state across calls, so
@@ -25,13 +46,8 @@ size_t find_record_end(const char *p, size_t n, bool *in_quotes)
         size_t end = nl ? (size_t)(nl - p) : n;
 
         // every double quote before the line feed flips the state
-        for (;;) {
-            const char *q = (const char *)memchr(p + i, '"', end - i);
-            if (q == NULL)
-                break;
+        if (odd_quotes(p + i, end - i))
             *in_quotes = !*in_quotes;
-            i = (size_t)(q - p) + 1;
-        }
         if (nl == NULL || !*in_quotes)
             return end;
         i = end + 1;
@@ -41,9 +57,10 @@ size_t find_record_end(const char *p, size_t n, bool *in_quotes)
 /*
  * Splits the line p[0..n) into at most max fields.  Returns the number of
  * fields, or -1 when the line has more than max, or a quoted field that is
- * not closed or is followed by anything but a comma.
+ * not closed or is followed by anything but a comma.  With rest_in_last the
+ * last of max fields is the rest of the line, unchecked: the caller reads it.
  */
-int split_fields(const char *p, size_t n, SPAN *f, int max)
+int split_fields(const char *p, size_t n, SPAN *f, int max, bool rest_in_last)
 {
     size_t i = 0;
     int k = 0;
@@ -53,6 +70,10 @@ int split_fields(const char *p, size_t n, SPAN *f, int max)
 
         if (k == max)
             return -1;
+        if (rest_in_last && k == max - 1) {
+            f[k++] = {p + i, n - i};
+            return k;
+        }
         if (i < n && p[i] == '"') {
             i++;
             for (;;) {

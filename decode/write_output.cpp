@@ -30,14 +30,10 @@ static void write_all(DECODER *dc, const char *p, size_t n)
     }
 }
 
-void out_put(DECODER *dc, const char *p, size_t n)
+/* The piece does not fit behind what is gathered (out_put is the fast path). */
+void out_put_slow(DECODER *dc, const char *p, size_t n)
 {
     dc->out_bytes += n;
-    if (n <= OBUF_SIZE - dc->opos) {
-        memcpy(dc->obuf + dc->opos, p, n);
-        dc->opos += n;
-        return;
-    }
     write_all(dc, dc->obuf, dc->opos);
     dc->opos = 0;
     if (n >= OBUF_SIZE) {
