@@ -13,6 +13,10 @@
 
 #include <cerrno>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 /* CESU-8 writes a character above U+FFFF as two three-byte surrogates
  * (ed a0-af xx, ed b0-bf xx); UTF-8 writes it in four bytes. */
 static void join_surrogates(const uint8_t *b, size_t n, std::string *out)
@@ -42,6 +46,21 @@ static size_t ascii_run(const uint8_t *b, size_t n, bool *quote)
     size_t i = 0;
     bool q = false;
 
+#ifdef __SSE2__
+    // bytes 01..7f are those above 0 as signed bytes
+    const __m128i zero = _mm_setzero_si128(), apos = _mm_set1_epi8('\''), dq = _mm_set1_epi8('"');
+    for (; i + 16 <= n; i += 16) {
+        __m128i x = _mm_loadu_si128((const __m128i *)(b + i));
+        unsigned ascii = (unsigned)_mm_movemask_epi8(_mm_cmpgt_epi8(x, zero));
+        unsigned quotes = (unsigned)_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, apos), _mm_cmpeq_epi8(x, dq)));
+        if (ascii != 0xffff) {
+            unsigned k = (unsigned)__builtin_ctz(~ascii);
+            *quote = q || (quotes & ((1u << k) - 1)) != 0;
+            return i + k;
+        }
+        q |= quotes != 0;
+    }
+#endif
     for (; i < n && b[i] - 1u < 0x7fu; i++)
         q |= b[i] == '\'' || b[i] == '"';
     *quote = q;
