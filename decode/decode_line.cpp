@@ -13,6 +13,8 @@
  */
 #include "quorvil_decode.h"
 
+#include <cerrno>
+
 #define FIELDS 9
 
 static const char header[] = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO";
@@ -47,12 +49,12 @@ static void pass_through(DECODER *dc, SPAN rec)
     dc->passed++;
 }
 
-/* Names and literals for the items of a line of table t; false when a value's digits are not hex. */
-static bool resolve_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
+/* Names and literals for the items of a line of table t. */
+static void resolve_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
 {
     uint64_t hex = 0;
 
-    dc->lit.clear();
+    dc->lit_len = 0;
     for (size_t i = 0; i < st->nitems; i++) {
         STMT_ITEM *it = &dc->items[i];
         const DICT_COLUMN *c = find_column(t, it->col);
@@ -61,19 +63,15 @@ static bool resolve_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
         it->out_name = c ? SPAN{c->token.data(), c->token.size()} : it->name;
         if (it->is_null)
             continue;
-        it->lit_off = dc->lit.size();
-        int r = c != NULL && !it->hidden ? format_value(dc, c->kind, it->value) : check_hex(it->value) ? 0 : -1;
-        if (r < 0)
-            return false;
-        if (r > 0) {
-            it->lit_len = dc->lit.size() - it->lit_off;
+        it->lit_off = dc->lit_len;
+        if (c != NULL && !it->hidden && format_value(dc, c->kind, it->value) > 0) {
+            it->lit_len = dc->lit_len - it->lit_off;
         } else {
-            dc->lit.resize(it->lit_off);
+            dc->lit_len = it->lit_off;
             hex += !it->hidden;
         }
     }
     dc->hex_values += hex;
-    return true;
 }
 
 void decode_line(DECODER *dc, SPAN rec)
@@ -120,15 +118,8 @@ void decode_line(DECODER *dc, SPAN rec)
 
     const DICT_TABLE *t = find_table(&dc->dict, (uint32_t)v[4]);
     if (t == NULL) {
-        for (size_t i = 0; i < st.nitems; i++) {
-            STMT_ITEM *it = &dc->items[i];
-            if (!it->is_null && !check_hex(it->value)) {
-                pass_through(dc, rec);
-                return;
-            }
-            it->out_name = it->name;
-            it->hidden = false;
-        }
+        for (size_t i = 0; i < st.nitems; i++)
+            dc->items[i].out_name = dc->items[i].name;
         out_put(dc, rec.p, rec.n);
         OUT_LIT(dc, ",");
         write_undo(dc, &st, st.table);
@@ -136,10 +127,11 @@ void decode_line(DECODER *dc, SPAN rec)
         dc->unknown_obj++;
         return;
     }
-    if (!resolve_items(dc, t, &st)) {
-        pass_through(dc, rec);
+    if (!make_room(dc, rec.n, st.nitems)) {
+        dc->out_errno = ENOMEM;
         return;
     }
+    resolve_items(dc, t, &st);
     if (t->objd >= 0 && (uint64_t)t->objd != v[5])
         dc->stale++;
     SPAN table = {t->token.data(), t->token.size()};

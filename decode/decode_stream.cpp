@@ -50,7 +50,6 @@ int decode_stream(DECODER *dc)
     dc->ibeg = dc->iend = dc->iscan = dc->opos = 0;
     dc->iscan_quoted = dc->in_long = dc->in_eof = false;
     dc->items.resize(64);
-    dc->lit.reserve(64 * 1024);
 
     while ((r = read_record(dc, &rec)) != 0) {
         if (r < 0) {
@@ -68,6 +67,10 @@ int decode_stream(DECODER *dc)
 done:
     free(dc->ibuf);
     free(dc->obuf);
-    dc->ibuf = dc->obuf = NULL;
+    free(dc->lit);
+    free(dc->bytes);
+    dc->ibuf = dc->obuf = dc->lit = NULL;
+    dc->bytes = NULL;
+    dc->lit_len = dc->lit_cap = dc->bytes_cap = 0;
     return ret;
 }

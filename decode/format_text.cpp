@@ -107,20 +107,22 @@ int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, siz
             return 0;
         quote = true;  // not known past the first byte iconv read
     }
+    // make_room left 4 bytes a byte of the value, and N'' around it
     if (national)
-        dc->lit.push_back('N');
-    dc->lit.push_back('\'');
+        LIT_LIT(dc, "N");
+    LIT_LIT(dc, "'");
     if (!quote || (memchr(utf8, '\'', len) == NULL && memchr(utf8, '"', len) == NULL)) {
-        dc->lit.append(utf8, len);
-        dc->lit.push_back('\'');
-        return 1;
+        lit_add(dc, utf8, len);
+    } else {
+        char *o = dc->lit + dc->lit_len;
+        for (size_t i = 0; i < len; i++) {
+            char c = utf8[i];
+            if (c == '\'' || c == '"')
+                *o++ = c;
+            *o++ = c;
+        }
+        dc->lit_len = (size_t)(o - dc->lit);
     }
-    for (size_t i = 0; i < len; i++) {
-        char c = utf8[i];
-        if (c == '\'' || c == '"')
-            dc->lit.push_back(c);
-        dc->lit.push_back(c);
-    }
-    dc->lit.push_back('\'');
+    LIT_LIT(dc, "'");
     return 1;
 }

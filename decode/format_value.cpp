@@ -2,19 +2,15 @@
  * format_value.cpp - format_value: the SQL literal of one value, chosen by
  * its column's kind, appended to the line's literals (dc->lit).
  *
- * The value comes as quorvil wrote it, HEXTORAW('..'); its bytes are read
- * into dc->bytes and handed to the formatter of the kind, from one table.
+ * The value comes as quorvil wrote it, HEXTORAW('..'), its digits checked
+ * by parse_statement; its bytes are read into dc->bytes and handed to the
+ * formatter of the kind, from one table.
  * Result 1: the literal is appended.  0: the value stays in hex as it came,
  * for a kind without a formatter (RAW, LOBs, ROWID, object types), bytes
  * that are not a value of the type, or TIMESTAMP WITH LOCAL TIME ZONE
- * without DBTIMEZONE.  -1: the digits are not hex digits, so the line is not
- * quorvil's.
+ * without DBTIMEZONE.
  */
 #include "quorvil_decode.h"
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 typedef int (*FIXED_FORMAT)(const uint8_t *b, size_t n, char *out);
 
@@ -67,65 +63,56 @@ const uint8_t hex_values[256] = {
 #undef R4
 };
 
-#ifdef __SSE2__
-/* Nibbles of 16 digits; lanes that are not lower-case hex digits are marked in *bad. */
-static inline __m128i nibbles(const char *p, unsigned *bad)
+/*
+ * Room for the literals and bytes of one line of line_len bytes and nitems
+ * values, so that nothing is checked or grown value by value.  A byte of a
+ * value is two digits of the line and gives at most 4 bytes of UTF-8, each
+ * doubled at most when it is a quote: 4 * line_len in all; every value adds
+ * at most LITERAL_MAX, the time zone and N'' around its text.
+ */
+bool make_room(DECODER *dc, size_t line_len, size_t nitems)
 {
-    __m128i x = _mm_loadu_si128((const __m128i *)p);
-    __m128i d = _mm_sub_epi8(x, _mm_set1_epi8('0')), l = _mm_sub_epi8(x, _mm_set1_epi8('a'));
-    __m128i isdig = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d);
-    __m128i islow = _mm_cmpeq_epi8(_mm_min_epu8(l, _mm_set1_epi8(5)), l);
-    *bad |= ~(unsigned)_mm_movemask_epi8(_mm_or_si128(isdig, islow)) & 0xffff;
-    return _mm_or_si128(_mm_and_si128(isdig, d), _mm_and_si128(islow, _mm_add_epi8(l, _mm_set1_epi8(10))));
-}
-#endif
+    size_t lit = 4 * line_len + nitems * (LITERAL_MAX + dc->tz_text.size() + 16), bytes = line_len / 2 + 16;
 
-/* The bytes of HEXTORAW('..'); false when a digit is not a lower-case hex digit. */
-bool read_hex(SPAN value, std::vector<uint8_t> *bytes)
+    if (lit > dc->lit_cap) {
+        char *p = (char *)realloc(dc->lit, lit);
+        if (p == NULL)
+            return false;
+        dc->lit = p;
+        dc->lit_cap = lit;
+    }
+    if (bytes > dc->bytes_cap) {
+        uint8_t *p = (uint8_t *)realloc(dc->bytes, bytes);
+        if (p == NULL)
+            return false;
+        dc->bytes = p;
+        dc->bytes_cap = bytes;
+    }
+    return true;
+}
+
+/* The bytes of HEXTORAW('..'), whose digits parse_statement has checked, into b; their number. */
+size_t read_hex(SPAN value, uint8_t *b)
 {
     const size_t pre = sizeof("HEXTORAW('") - 1, post = sizeof("')") - 1;
-    unsigned bad = 0;
-    size_t i = 0;
-
-    if (value.n < pre + post)
-        return false;
-    size_t n = (value.n - pre - post) / 2;
+    size_t i = 0, n = (value.n - pre - post) / 2;
     const char *d = value.p + pre;
-    bytes->resize(n);
-    uint8_t *b = bytes->data();
-#ifdef __SSE2__
-    // two digits in a 16-bit lane, high nibble first: (lane << 4) & f0 | (lane >> 8) & 0f
-    for (; i + 8 <= n; i += 8) {
-        __m128i nib = nibbles(d + 2 * i, &bad);
-        __m128i v = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(nib, 4), _mm_set1_epi16(0xf0)),
-                                 _mm_and_si128(_mm_srli_epi16(nib, 8), _mm_set1_epi16(0x0f)));
-        _mm_storel_epi64((__m128i *)(b + i), _mm_packus_epi16(v, v));
-    }
-#endif
-    for (; i < n; i++) {
-        uint8_t hi = hex_values[(uint8_t)d[2 * i]], lo = hex_values[(uint8_t)d[2 * i + 1]];
-        bad |= (hi | lo) & 0x80;
-        b[i] = (uint8_t)(hi << 4 | lo);
-    }
-    return bad == 0;
-}
 
-/* Whether the digits of HEXTORAW('..') are all lower-case hex digits. */
-bool check_hex(SPAN value)
-{
-    const size_t pre = sizeof("HEXTORAW('") - 1, post = sizeof("')") - 1;
-    unsigned bad = 0;
-    size_t i = pre;
-
-    if (value.n < pre + post)
-        return false;
-#ifdef __SSE2__
-    for (; i + 16 <= value.n - post; i += 16)
-        nibbles(value.p + i, &bad);
-#endif
-    for (; i < value.n - post; i++)
-        bad |= hex_values[(uint8_t)value.p[i]] & 0x80;
-    return bad == 0;
+    // eight digits at a time: a digit's value is its low nibble, plus 9 for
+    // a-f (bit 6 set); then two digits of each 16-bit lane make one byte
+    for (; i + 4 <= n; i += 4) {
+        uint64_t x, v;
+        memcpy(&x, d + 2 * i, 8);
+        x = (x & 0x0f0f0f0f0f0f0f0full) + ((x >> 6) & 0x0101010101010101ull) * 9;
+        v = ((x & 0x00ff00ff00ff00ffull) << 4) | ((x >> 8) & 0x00ff00ff00ff00ffull);
+        v = (v | (v >> 8)) & 0x0000ffff0000ffffull;
+        v = (v | (v >> 16)) & 0xffffffffull;
+        uint32_t w = (uint32_t)v;
+        memcpy(b + i, &w, 4);
+    }
+    for (; i < n; i++)
+        b[i] = (uint8_t)(hex_values[(uint8_t)d[2 * i]] << 4 | hex_values[(uint8_t)d[2 * i + 1]]);
+    return n;
 }
 
 int format_value(DECODER *dc, uint8_t kind, SPAN value)
@@ -134,11 +121,9 @@ int format_value(DECODER *dc, uint8_t kind, SPAN value)
     int len;
 
     if (kind == VK_HEX || kind >= VK_KINDS)
-        return check_hex(value) ? 0 : -1;
-    if (!read_hex(value, &dc->bytes))
-        return -1;
-    const uint8_t *b = dc->bytes.data();
-    size_t n = dc->bytes.size();
+        return 0;
+    const uint8_t *b = dc->bytes;
+    size_t n = read_hex(value, dc->bytes);
 
     if (kind == VK_CHAR || kind == VK_NCHAR)
         return format_text(dc, &dc->conv[kind == VK_NCHAR], kind == VK_NCHAR, b, n);
@@ -149,16 +134,17 @@ int format_value(DECODER *dc, uint8_t kind, SPAN value)
         if (len < 0)
             return 0;
         // FROM_TZ(TO_TIMESTAMP(..),' then the zone and ')
-        dc->lit.append("FROM_TZ(");
-        dc->lit.append(out, (size_t)len);
-        dc->lit.append(",'");
-        dc->lit.append(dc->tz_text);
-        dc->lit.append("')");
+        LIT_LIT(dc, "FROM_TZ(");
+        lit_add(dc, out, (size_t)len);
+        LIT_LIT(dc, ",'");
+        lit_add(dc, dc->tz_text.data(), dc->tz_text.size());
+        LIT_LIT(dc, "')");
         return 1;
     }
-    len = fixed_formats[kind](b, n, out);
+    // the formatters write at most LITERAL_MAX bytes, which make_room left
+    len = fixed_formats[kind](b, n, dc->lit + dc->lit_len);
     if (len < 0)
         return 0;
-    dc->lit.append(out, (size_t)len);
+    dc->lit_len += (size_t)len;
     return 1;
 }

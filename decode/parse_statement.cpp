@@ -8,12 +8,41 @@
  *   update T set N=V,N=V where C and C;      "update T set where C;" when nothing is set
  *
  * T is ""UNKNOWN"".""OBJ# n"", N is ""COL n"", V is NULL or HEXTORAW('..')
- * with an even number of lower-case digits (checked as they are read, by
- * read_hex or check_hex), C is N IS NULL or N=V.  Anything else is not one
+ * with an even number of lower-case hex digits, C is N IS NULL or N=V.  Anything else is not one
  * of quorvil's statements and the line is passed through.  Items go to
  * dc->items, which keeps its room from line to line.
  */
 #include "quorvil_decode.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+/*
+ * The end of the run of lower-case hex digits that starts at p, before e.
+ * Sixteen bytes at a time while sixteen are left before e, so no load goes
+ * past the line.
+ */
+static const char *hex_end(const char *p, const char *e)
+{
+#ifdef __SSE2__
+    // a byte is a digit when byte - '0' <= 9 or byte - 'a' <= 5, unsigned
+    const __m128i zero = _mm_set1_epi8('0'), a = _mm_set1_epi8('a');
+    const __m128i nine = _mm_set1_epi8(9), five = _mm_set1_epi8(5);
+    while (e - p >= 16) {
+        __m128i x = _mm_loadu_si128((const __m128i *)p);
+        __m128i d = _mm_sub_epi8(x, zero), l = _mm_sub_epi8(x, a);
+        __m128i ok = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(d, nine), d), _mm_cmpeq_epi8(_mm_min_epu8(l, five), l));
+        unsigned m = ~(unsigned)_mm_movemask_epi8(ok) & 0xffff;
+        if (m != 0)
+            return p + __builtin_ctz(m);
+        p += 16;
+    }
+#endif
+    while (p < e && !(hex_values[(uint8_t)*p] & 0x80))
+        p++;
+    return p;
+}
 
 typedef struct __cursor {
     const char *p, *e;
@@ -62,9 +91,9 @@ static bool take_value(CURSOR *c, STMT_ITEM *it)
     if (!it->is_null) {
         if (!TAKE(c, "HEXTORAW('"))
             return false;
-        // the digits are checked where they are read (read_hex, check_hex)
-        const char *q = (const char *)memchr(c->p, '\'', (size_t)(c->e - c->p));
-        if (q == NULL || (q - c->p) % 2 != 0)
+        const char *q = hex_end(c->p, c->e);
+        // an odd number of digits is not bytes; anything but ') ends the value wrongly
+        if ((q - c->p) % 2 != 0)
             return false;
         c->p = q;
         if (!TAKE(c, "')"))
@@ -91,7 +120,8 @@ static STMT_ITEM *next_item(DECODER *dc, STATEMENT *st)
     if (st->nitems == dc->items.size())
         dc->items.resize(dc->items.size() * 2 + 16);
     STMT_ITEM *it = &dc->items[st->nitems++];
-    *it = STMT_ITEM{};
+    it->is_null = it->hidden = false;
+    it->lit_len = 0;
     return it;
 }
 

@@ -141,8 +141,10 @@ typedef struct __decoder {
 
     /* scratch of one line, kept from line to line */
     std::vector<STMT_ITEM> items;
-    std::string lit;          /* literals of the line's values */
-    std::vector<uint8_t> bytes;  /* a value's bytes */
+    char *lit;                /* literals of the line's values: lit_len used of lit_cap */
+    size_t lit_len, lit_cap;
+    uint8_t *bytes;           /* a value's bytes: bytes_cap of room */
+    size_t bytes_cap;
     std::string text;         /* a value converted to UTF-8 */
     std::vector<size_t> set_idx, cond_idx;  /* the visible items of an update's two lists */
 
@@ -201,8 +203,8 @@ void write_undo(DECODER *dc, const STATEMENT *st, SPAN table);
 
 /* format_value.cpp: the literal of one value; 1 written, 0 left in hex, -1 not hex digits */
 int format_value(DECODER *dc, uint8_t kind, SPAN value);
-bool read_hex(SPAN value, std::vector<uint8_t> *bytes);
-bool check_hex(SPAN value);
+size_t read_hex(SPAN value, uint8_t *bytes);
+bool make_room(DECODER *dc, size_t line_len, size_t nitems);
 extern const uint8_t hex_values[256];   /* 0..15 for 0-9 and a-f, 0x80 for any other byte */
 
 /* format_number.cpp */
@@ -220,5 +222,13 @@ int format_ids(const uint8_t *b, size_t n, char *out);
 int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n);
 
 #define LITERAL_MAX 160           /* longest literal of a fixed-size type; the time zone aside */
+
+/* n more bytes of literal text at the end of dc->lit (make_room made room). */
+static inline void lit_add(DECODER *dc, const char *p, size_t n)
+{
+    memcpy(dc->lit + dc->lit_len, p, n);
+    dc->lit_len += n;
+}
+#define LIT_LIT(dc, s) lit_add((dc), (s), sizeof(s) - 1)
 
 #endif

@@ -25,7 +25,7 @@ static void put_value(DECODER *dc, const STMT_ITEM *it)
     if (it->is_null)
         OUT_LIT(dc, "NULL");
     else if (it->lit_len > 0)
-        out_put(dc, dc->lit.data() + it->lit_off, it->lit_len);
+        out_put(dc, dc->lit + it->lit_off, it->lit_len);
     else
         put_span(dc, it->value);
 }
