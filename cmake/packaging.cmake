@@ -1,14 +1,14 @@
 # Installation of the manual page and the Debian package.
 #
 # The programs themselves are installed by the root CMakeLists.txt
-# (install(TARGETS quorvil quorvil-info ...)); this file adds their manual
+# (install(TARGETS quorvil quorvil-info quorvil-decode ...)); this file adds their manual
 # pages and sets up CPack so that, from a build tree,
 #
 #   cpack -G DEB --config <build>/CPackConfig.cmake -B <dir>
 #
 # writes <dir>/quorvil_<version>_<arch>.deb holding /usr/bin/quorvil,
-# /usr/bin/quorvil-info and their pages, /usr/share/man/man1/quorvil.1.gz
-# and quorvil-info.1.gz.
+# /usr/bin/quorvil-info, /usr/bin/quorvil-decode and their pages,
+# /usr/share/man/man1/quorvil.1.gz, quorvil-info.1.gz and quorvil-decode.1.gz.
 
 include(GNUInstallDirs)
 
@@ -39,6 +39,7 @@ endfunction()
 
 quorvil_install_man_page(${PROJECT_SOURCE_DIR}/quorvil.1)
 quorvil_install_man_page(${PROJECT_SOURCE_DIR}/info/quorvil-info.1)
+quorvil_install_man_page(${PROJECT_SOURCE_DIR}/decode/quorvil-decode.1)
 
 set(CPACK_PACKAGE_NAME "quorvil")
 set(CPACK_PACKAGE_VENDOR "The quorvil developers")
@@ -53,7 +54,9 @@ transaction starts, commits and rollbacks, single-row inserts, deletes and
 updates, multi-row inserts and DDL statements it records, each with its SCN,
 transaction identifier, object numbers and a rebuilt SQL statement.
 quorvil-info, beside it, tells what each log file is, whether every block of
-it is whole, and how a folder of logs fits together.")
+it is whole, and how a folder of logs fits together.  quorvil-decode turns
+quorvil's CSV into table and column names, typed values and undo statements,
+from a data dictionary exported as CSV.")
 set(CPACK_GENERATOR "DEB")
 
 # Debian package.

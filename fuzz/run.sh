@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) in build-fuzz/
-# and runs fuzz_record and fuzz_mine side by side for SECONDS each (default
-# 60), each on a scratch corpus (fuzz/corpus-<target>/, git-ignored) that
-# starts from the committed seeds.  Exits non-zero when either target finds
+# and runs fuzz_record, fuzz_mine and fuzz_decode side by side for SECONDS
+# each (default 60), each on a scratch corpus (fuzz/corpus-<target>/, git-ignored) that
+# starts from the committed seeds.  Exits non-zero when any target finds
 # anything (crash, sanitizer report, leak, timeout, out of memory); the
 # input is left in fuzz/corpus-<target>-findings/.
 #
@@ -14,10 +14,11 @@ secs=${1:-60}
 build=${QUORVIL_FUZZ_BUILD:-build-fuzz}
 
 cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$build" --target fuzz_record fuzz_mine
+cmake --build "$build" --target fuzz_record fuzz_mine fuzz_decode
 
-# target  max_len: a record may be 1 MiB (plus the mode byte); logs stay small
-targets=("record 1048577" "mine 262144")
+# target  max_len: a record may be 1 MiB (plus the mode byte); logs stay small;
+# decode's CSV and dictionary as long as its largest seed, and more
+targets=("record 1048577" "mine 262144" "decode 131072")
 
 pids=()
 for t in "${targets[@]}"; do

@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,42 +131,31 @@ show_usage:
 }
 
 /*
- * Opens the CSV for the run.  It is opened without emptying it, so that
- * nothing is lost before two checks: the output must not be the log itself
- * (same name, a link to it, /dev/stdout that is the log's descriptor), and no
- * other run may be writing it.  Only then is it emptied.  Devices, FIFOs and
- * terminals are neither locked nor emptied: many runs may write /dev/null at
- * once.
+ * Opens the CSV for the run, without emptying it until claim_output has
+ * checked that it is not the log and that no other run is writing it.
  */
 static int open_output(MINER *mnr)
 {
-    struct stat out, log;
-    int fd;
+    struct stat log;
+    INPUT_ID in = {"log", mnr->logfile, 0, 0};
+    int fd, ret;
 
     do {
         fd = open(mnr->outfile, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         goto open_error;
-    if (fstat(fd, &out) != 0 || fstat(mnr->fd, &log) != 0)
+    if (fstat(mnr->fd, &log) != 0)
         goto open_error;
-    // the output is the log: writing it would destroy what is to be read
-    if (out.st_dev == log.st_dev && out.st_ino == log.st_ino) {
-        fprintf(stderr, "open %s: it is the log %s itself; nothing written\n", mnr->outfile, mnr->logfile);
+    in.dev = log.st_dev;
+    in.ino = log.st_ino;
+    ret = claim_output(fd, mnr->outfile, &in, 1, true);
+    if (ret == -2) {
         close(fd);
         return -1;
     }
-    if (S_ISREG(out.st_mode)) {
-        // another run holds the file: the lines of both would interleave.
-        // A file system without locks (any other failure) is written unlocked.
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-            fprintf(stderr, "open %s: another run is writing it\n", mnr->outfile);
-            close(fd);
-            return -1;
-        }
-        if (ftruncate(fd, 0) != 0)
-            goto open_error;
-    }
+    if (ret < 0)
+        goto open_error;
     mnr->cfp = fdopen(fd, "w");
     if (mnr->cfp == NULL)
         goto open_error;

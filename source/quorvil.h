@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #define MAGIC 0x7a7b7c7dU              /* byte-order mark of block 0 */
@@ -614,6 +615,15 @@ typedef struct __vector_field {
 int parse_arguments(int argc, char **argv);
 uint64_t str_to_u64(const char *s);
 void usage(const char *prgname);
+
+/* claim_output.cpp: a file a run reads, identified as the output is checked against it */
+typedef struct __input_id {
+    const char *kind;         /* "log", "input", "dictionary" ... */
+    const char *name;         /* as named on the command line */
+    dev_t dev;
+    ino_t ino;
+} INPUT_ID;
+int claim_output(int fd, const char *name, const INPUT_ID *in, int nin, bool empty_it);
 
 /* copyright.cpp */
 void show_copyright(void);

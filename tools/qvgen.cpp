@@ -3,6 +3,7 @@
  *
  *   qvgen --sample OUT.log                    the small sample kept in samples/
  *   qvgen --bench SIZE_MB OUT.log [--seed N]  a log of about SIZE_MB MiB
+ *   qvgen --bench-dict OUT.csv [--seed N]     the dictionary of its tables, for quorvil-decode
  *
  * Both are laid out by LogBuilder; the benchmark log is written out as it is
  * generated, so memory stays flat whatever the size.  Both are deterministic:
@@ -234,6 +235,8 @@ public:
         }
     }
 
+    const std::vector<Table>& tables() const { return tables_; }
+
     // The vectors of the next record.
     std::vector<Vector> next(uint64_t& scn)
     {
@@ -456,12 +459,30 @@ int write_bench(uint64_t size_mb, const std::string& path, uint64_t seed)
     return 0;
 }
 
+// The columns of the benchmark log's tables as a dictionary export:
+// OWNER BENCH, table T<object>, columns C1.. of the type their values have.
+int write_bench_dict(const std::string& path, uint64_t seed)
+{
+    static const char* const kTypes[] = {"NUMBER,", "VARCHAR2(40),CHAR_CS", "DATE,", "TIMESTAMP(9),",
+                                         "CHAR(1),CHAR_CS"};
+    BenchGen gen(seed, 1);
+    std::string out = "OBJECT_ID,DATA_OBJECT_ID,OWNER,TABLE_NAME,SEGMENT_COLUMN_ID,COLUMN_NAME,DATA_TYPE,"
+                      "CHARACTER_SET_NAME,HIDDEN_COLUMN\n";
+    for (const Table& t : gen.tables())
+        for (size_t c = 0; c < t.types.size(); c++)
+            out += std::to_string(t.objn) + "," + std::to_string(t.objd) + ",BENCH,T" + std::to_string(t.objn) +
+                   "," + std::to_string(c + 1) + ",C" + std::to_string(c + 1) + "," + kTypes[t.types[c]] + ",NO\n";
+    LogBuilder::write_file(path, Bytes(out.begin(), out.end()));
+    return 0;
+}
+
 int print_usage(const char* prg)
 {
     std::fprintf(stderr,
                  "usage: %s --sample OUT.log\n"
-                 "       %s --bench SIZE_MB OUT.log [--seed N]\n",
-                 prg, prg);
+                 "       %s --bench SIZE_MB OUT.log [--seed N]\n"
+                 "       %s --bench-dict OUT.csv [--seed N]\n",
+                 prg, prg, prg);
     return 2;
 }
 
@@ -487,6 +508,12 @@ int main(int argc, char** argv)
             if (argc == 6 && (std::strcmp(argv[4], "--seed") != 0 || !parse_u64(argv[5], seed)))
                 return print_usage(argv[0]);
             return write_bench(size_mb, argv[3], seed);
+        }
+        if ((argc == 3 || argc == 5) && std::strcmp(argv[1], "--bench-dict") == 0) {
+            uint64_t seed = 1;
+            if (argc == 5 && (std::strcmp(argv[3], "--seed") != 0 || !parse_u64(argv[4], seed)))
+                return print_usage(argv[0]);
+            return write_bench_dict(argv[2], seed);
         }
         return print_usage(argv[0]);
     } catch (const std::exception& e) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build tree into a scratch prefix and makes the Debian package,
-# then checks that what lands on a user's machine works: quorvil and
-# quorvil-info, their usage texts, a real run of each, their gzip-compressed
+# then checks that what lands on a user's machine works: quorvil,
+# quorvil-info and quorvil-decode, their usage texts, a real run of each, their gzip-compressed
 # manual pages and the package's versioned library dependencies.  Last, a tree
 # configured without GoogleTest still configures, leaving the tests out.
 #
@@ -104,6 +104,21 @@ grep -qE '^  verdict: +intact$' "$work/info.out" || { cat "$work/info.out" >&2; 
 check_page "$prefix/share/man/man1/quorvil-info.1.gz" "$source_dir/info/quorvil-info.1" \
     NAME SYNOPSIS DESCRIPTION "THE REPORT" "BLOCK CLASSES" "CSV COLUMNS" "EXIT STATUS" EXAMPLES
 
+# --- quorvil-decode, installed beside quorvil -----------------------------------
+decode="$prefix/bin/quorvil-decode"
+[ -x "$decode" ] || fail "installed program $decode is missing or not executable"
+"$decode" -h >/dev/null 2>"$work/dh.err" || fail "'quorvil-decode -h' exited with $?, expected 0"
+grep -qxF "usage: $decode -dict COLUMNS.csv [-nls PARAMETERS.csv] [-in CSV] [-out CSV]" "$work/dh.err" ||
+    fail "'quorvil-decode -h' printed no usage line"
+# the sample's CSV through the pipe, with the sample's dictionary: names and an SQL_UNDO column
+"$bin" -log "$log" -out /dev/stdout 2>/dev/null | "$decode" -dict "$source_dir/samples/sample_dict.csv" \
+    >"$work/decoded.csv" 2>"$work/decode.err" || { cat "$work/decode.err" >&2; fail "installed quorvil-decode failed"; }
+[ "$(head -n 1 "$work/decoded.csv")" = "$header,SQL_UNDO" ] || fail "quorvil-decode wrote no SQL_UNDO header"
+grep -qF 'HR.ORDER_LINES,DELETE,"delete from ""HR"".""ORDER_LINES""' "$work/decoded.csv" ||
+    { cat "$work/decoded.csv" >&2; fail "quorvil-decode did not name the sample's table"; }
+check_page "$prefix/share/man/man1/quorvil-decode.1.gz" "$source_dir/decode/quorvil-decode.1" \
+    NAME SYNOPSIS DESCRIPTION OPTIONS "DICTIONARY FILES" OUTPUT "EXIT STATUS" EXAMPLES LIMITS
+
 # --- cpack -G DEB ------------------------------------------------------------
 pkgdir="$work/pkg"
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$pkgdir" >"$work/cpack.out" 2>&1 ||
@@ -118,14 +133,17 @@ dpkg-deb -c "$deb" >"$work/contents" || fail "dpkg-deb -c $deb failed"
 # the file name is the last field of each line
 awk '{print $NF}' "$work/contents" >"$work/paths"
 grep -qx './usr/bin/quorvil' "$work/paths" || { cat "$work/contents" >&2; fail "package holds no ./usr/bin/quorvil"; }
-for p in ./usr/share/man/man1/quorvil.1.gz ./usr/share/man/man1/quorvil-info.1.gz; do
+for p in ./usr/share/man/man1/quorvil.1.gz ./usr/share/man/man1/quorvil-info.1.gz \
+    ./usr/share/man/man1/quorvil-decode.1.gz; do
     grep -qx "$p" "$work/paths" || { cat "$work/contents" >&2; fail "package holds no $p"; }
 done
 ! grep -qx './usr/share/man/man1/quorvil.1' "$work/paths" || fail "package holds an uncompressed ./usr/share/man/man1/quorvil.1"
 awk '$NF == "./usr/bin/quorvil" && $1 == "-rwxr-xr-x" { found = 1 } END { exit !found }' "$work/contents" ||
     fail "./usr/bin/quorvil in the package is not mode 755"
-awk '$NF == "./usr/bin/quorvil-info" && $1 == "-rwxr-xr-x" { found = 1 } END { exit !found }' "$work/contents" ||
-    { cat "$work/contents" >&2; fail "package holds no ./usr/bin/quorvil-info of mode 755"; }
+for p in ./usr/bin/quorvil-info ./usr/bin/quorvil-decode; do
+    awk -v p="$p" '$NF == p && $1 == "-rwxr-xr-x" { found = 1 } END { exit !found }' "$work/contents" ||
+        { cat "$work/contents" >&2; fail "package holds no $p of mode 755"; }
+done
 
 dpkg-deb -I "$deb" >"$work/info" || fail "dpkg-deb -I $deb failed"
 grep -qE '^ *Package: quorvil$' "$work/info" || { cat "$work/info" >&2; fail "package control has no 'Package: quorvil'"; }
@@ -147,6 +165,8 @@ set -e
 [ "$status" -eq 255 ] || fail "quorvil from the package answers -h with status $status, expected 255"
 grep -q '^usage: ' "$work/deb-h.err" || fail "quorvil from the package prints no usage text for -h"
 "$work/root/usr/bin/quorvil-info" "$log" >/dev/null 2>&1 || fail "quorvil-info from the package fails on $log"
+"$work/root/usr/bin/quorvil-decode" -dict "$source_dir/samples/sample_dict.csv" -in "$source_dir/samples/sample.csv" \
+    -out /dev/null 2>/dev/null || fail "quorvil-decode from the package fails on the sample's CSV"
 gzip -dc "$work/root/usr/share/man/man1/quorvil.1.gz" | cmp -s - "$source_dir/quorvil.1" ||
     fail "the package's quorvil.1.gz does not unpack to the source quorvil.1"
 

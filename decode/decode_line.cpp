@@ -1,0 +1,148 @@
+/*
+ * decode_line.cpp - decode_line: one line of quorvil's CSV, written again
+ * with an SQL_UNDO field.
+ *
+ * The line shapes:
+ *   header       SCN,...,SQL_REDO             written with ,SQL_UNDO added
+ *   START, COMMIT, ROLLBACK, DDL             as they came, SQL_UNDO empty
+ *   INSERT, DELETE, UPDATE                   six numbers, TABLE_NAME, OPERATION, the quoted statement
+ * A row line of an object in the dictionary gets OWNER.TABLE, the names of
+ * its columns and the literals of their values; of any other object, its
+ * SQL_REDO as it came and an SQL_UNDO in quorvil's names and hex.  A line of
+ * no shape is passed through unchanged with an empty SQL_UNDO.
+ */
+#include "quorvil_decode.h"
+
+#include <cerrno>
+
+#define FIELDS 9
+
+static const char header[] = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO";
+
+/* A field of digits, perhaps with a leading minus, read as a number up to max. */
+static bool read_digits(SPAN f, bool sign_ok, uint64_t max, uint64_t *v)
+{
+    size_t i = sign_ok && f.n > 0 && f.p[0] == '-';
+
+    *v = 0;
+    if (f.n == i || f.n - i > 20)
+        return false;
+    for (; i < f.n; i++) {
+        if (f.p[i] < '0' || f.p[i] > '9')
+            return false;
+        *v = *v * 10 + (uint64_t)(f.p[i] - '0');
+        if (*v > max)
+            return false;
+    }
+    return true;
+}
+
+static bool is(SPAN f, const char *s)
+{
+    return f.n == strlen(s) && memcmp(f.p, s, f.n) == 0;
+}
+
+static void pass_through(DECODER *dc, SPAN rec)
+{
+    out_put(dc, rec.p, rec.n);
+    OUT_LIT(dc, ",\n");
+    dc->passed++;
+}
+
+/* Names and literals for the items of a line of table t. */
+static void resolve_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
+{
+    uint64_t hex = 0;
+
+    dc->lit_len = 0;
+    for (size_t i = 0; i < st->nitems; i++) {
+        STMT_ITEM *it = &dc->items[i];
+        const DICT_COLUMN *c = find_column(t, it->col);
+
+        it->hidden = c != NULL && c->hidden;
+        it->out_name = c ? SPAN{c->token.data(), c->token.size()} : it->name;
+        if (it->is_null)
+            continue;
+        it->lit_off = dc->lit_len;
+        if (c != NULL && !it->hidden && format_value(dc, c->kind, it->value) > 0) {
+            it->lit_len = dc->lit_len - it->lit_off;
+        } else {
+            dc->lit_len = it->lit_off;
+            hex += !it->hidden;
+        }
+    }
+    dc->hex_values += hex;
+}
+
+void decode_line(DECODER *dc, SPAN rec)
+{
+    SPAN f[FIELDS];
+    uint64_t v[6];
+    STATEMENT st;
+
+    dc->lines++;
+    if (is(rec, header)) {
+        out_put(dc, rec.p, rec.n);
+        OUT_LIT(dc, ",SQL_UNDO\n");
+        dc->decoded++;
+        return;
+    }
+    if (split_fields(rec.p, rec.n, f, FIELDS, true) != FIELDS) {
+        pass_through(dc, rec);
+        return;
+    }
+    for (int i = 0; i < 6; i++) {
+        if (!read_digits(f[i], i == 1 || i == 3, i == 0 ? UINT64_MAX : i == 1 || i == 3 ? (uint64_t)INT32_MAX + 1 : UINT32_MAX, &v[i])) {
+            pass_through(dc, rec);
+            return;
+        }
+    }
+    SPAN op = f[7], sql = f[8];
+    bool row = is(op, "INSERT") || is(op, "DELETE") || is(op, "UPDATE");
+    bool ok = (is(op, "START") && is(sql, "set transaction read write;")) ||
+              (is(op, "COMMIT") && is(sql, "commit;")) || (is(op, "ROLLBACK") && is(sql, "rollback;")) ||
+              (is(op, "DDL") && sql.n >= 2 && sql.p[0] == '"' && split_fields(sql.p, sql.n, f, 1, false) == 1);
+    if (ok) {
+        out_put(dc, rec.p, rec.n);
+        OUT_LIT(dc, ",\n");
+        dc->decoded++;
+        return;
+    }
+    // a row statement sits in quotes and names the line's own object
+    if (!row || sql.n < 2 || sql.p[0] != '"' || !parse_statement(dc, {sql.p + 1, sql.n - 2}, &st) ||
+        st.kind != (op.p[0] == 'I' ? ST_INSERT : op.p[0] == 'D' ? ST_DELETE : ST_UPDATE) ||
+        st.objn != (int32_t)(uint32_t)v[4]) {
+        pass_through(dc, rec);
+        return;
+    }
+
+    const DICT_TABLE *t = find_table(&dc->dict, (uint32_t)v[4]);
+    if (t == NULL) {
+        for (size_t i = 0; i < st.nitems; i++)
+            dc->items[i].out_name = dc->items[i].name;
+        out_put(dc, rec.p, rec.n);
+        OUT_LIT(dc, ",");
+        write_undo(dc, &st, st.table);
+        OUT_LIT(dc, "\n");
+        dc->unknown_obj++;
+        return;
+    }
+    if (!make_room(dc, rec.n, st.nitems)) {
+        dc->out_errno = ENOMEM;
+        return;
+    }
+    resolve_items(dc, t, &st);
+    if (t->objd >= 0 && (uint64_t)t->objd != v[5])
+        dc->stale++;
+    SPAN table = {t->token.data(), t->token.size()};
+    out_put(dc, rec.p, (size_t)(f[6].p - rec.p));
+    out_put(dc, t->label.data(), t->label.size());
+    OUT_LIT(dc, ",");
+    out_put(dc, op.p, op.n);
+    OUT_LIT(dc, ",");
+    write_redo(dc, &st, table);
+    OUT_LIT(dc, ",");
+    write_undo(dc, &st, table);
+    OUT_LIT(dc, "\n");
+    dc->decoded++;
+}

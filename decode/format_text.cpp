@@ -1,0 +1,128 @@
+/*
+ * format_text.cpp - format_text: CHAR and VARCHAR2 bytes in the database
+ * character set, NCHAR and NVARCHAR2 bytes in the national one, as a quoted
+ * literal in UTF-8: 'text' or N'text', every ' doubled, and every " doubled
+ * for the CSV field the literal sits in.  Trailing blanks are kept.
+ *
+ * The conversion is iconv's.  Text of bytes 01..7f in a set where those are
+ * the ASCII characters (checked through iconv when the set is opened) is
+ * copied as it is.  Bytes that are not text of the set, a character cut
+ * short and a character U+0000 leave the value in hex.
+ */
+#include "quorvil_decode.h"
+
+#include <cerrno>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+/* CESU-8 writes a character above U+FFFF as two three-byte surrogates
+ * (ed a0-af xx, ed b0-bf xx); UTF-8 writes it in four bytes. */
+static void join_surrogates(const uint8_t *b, size_t n, std::string *out)
+{
+    out->clear();
+    for (size_t i = 0; i < n; i++) {
+        if (i + 6 <= n && b[i] == 0xed && (b[i + 1] & 0xf0) == 0xa0 && (b[i + 2] & 0xc0) == 0x80 &&
+            b[i + 3] == 0xed && (b[i + 4] & 0xf0) == 0xb0 && (b[i + 5] & 0xc0) == 0x80) {
+            uint32_t hi = (uint32_t)(b[i + 1] & 0x0f) << 6 | (b[i + 2] & 0x3f);
+            uint32_t lo = (uint32_t)(b[i + 4] & 0x0f) << 6 | (b[i + 5] & 0x3f);
+            uint32_t cp = 0x10000 + (hi << 10 | lo);
+            out->push_back((char)(0xf0 | cp >> 18));
+            out->push_back((char)(0x80 | (cp >> 12 & 0x3f)));
+            out->push_back((char)(0x80 | (cp >> 6 & 0x3f)));
+            out->push_back((char)(0x80 | (cp & 0x3f)));
+            i += 5;
+        } else {
+            out->push_back((char)b[i]);
+        }
+    }
+}
+
+/* Length of the run of bytes 01..7f at the start of b[0..n); *quote set when
+ * one of them is ' or ". */
+static size_t ascii_run(const uint8_t *b, size_t n, bool *quote)
+{
+    size_t i = 0;
+    bool q = false;
+
+#ifdef __SSE2__
+    // bytes 01..7f are those above 0 as signed bytes
+    const __m128i zero = _mm_setzero_si128(), apos = _mm_set1_epi8('\''), dq = _mm_set1_epi8('"');
+    for (; i + 16 <= n; i += 16) {
+        __m128i x = _mm_loadu_si128((const __m128i *)(b + i));
+        unsigned ascii = (unsigned)_mm_movemask_epi8(_mm_cmpgt_epi8(x, zero));
+        unsigned quotes = (unsigned)_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, apos), _mm_cmpeq_epi8(x, dq)));
+        if (ascii != 0xffff) {
+            unsigned k = (unsigned)__builtin_ctz(~ascii);
+            *quote = q || (quotes & ((1u << k) - 1)) != 0;
+            return i + k;
+        }
+        q |= quotes != 0;
+    }
+#endif
+    for (; i < n && b[i] - 1u < 0x7fu; i++)
+        q |= b[i] == '\'' || b[i] == '"';
+    *quote = q;
+    return i;
+}
+
+int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n)
+{
+    const char *utf8;
+    size_t len, ascii = 0;
+    bool quote = true;
+    std::string joined;
+
+    if (tc->cs == NULL)
+        return 0;
+    if (tc->ascii_same)
+        ascii = ascii_run(b, n, &quote);
+    if (ascii == n) {
+        utf8 = (const char *)b;
+        len = n;
+    } else {
+        const uint8_t *src = b + ascii;
+        size_t srcn = n - ascii;
+        if (tc->cs->cesu && memchr(src, 0xed, srcn) != NULL) {
+            join_surrogates(src, srcn, &dc->text);
+            joined.swap(dc->text);
+            src = (const uint8_t *)joined.data();
+            srcn = joined.size();
+        }
+        // the text of bytes 01..7f is those bytes; iconv takes the rest, at
+        // most four bytes of UTF-8 for each byte it reads
+        dc->text.resize(ascii + 4 * srcn + 16);
+        memcpy(dc->text.data(), b, ascii);
+        char *ip = (char *)src, *op = dc->text.data() + ascii;
+        size_t il = srcn, ol = dc->text.size() - ascii;
+        iconv(tc->cd, NULL, NULL, NULL, NULL);
+        size_t r = iconv(tc->cd, &ip, &il, &op, &ol);
+        if (r == (size_t)-1 || il != 0)
+            return 0;
+        len = (size_t)(op - dc->text.data());
+        utf8 = dc->text.data();
+        // U+0000 has no place in a literal
+        if (memchr(utf8, 0, len) != NULL)
+            return 0;
+        quote = true;  // not known past the first byte iconv read
+    }
+    // make_room left 4 bytes a byte of the value, and N'' around it
+    if (national)
+        LIT_LIT(dc, "N");
+    LIT_LIT(dc, "'");
+    if (!quote || (memchr(utf8, '\'', len) == NULL && memchr(utf8, '"', len) == NULL)) {
+        lit_add(dc, utf8, len);
+    } else {
+        char *o = dc->lit + dc->lit_len;
+        for (size_t i = 0; i < len; i++) {
+            char c = utf8[i];
+            if (c == '\'' || c == '"')
+                *o++ = c;
+            *o++ = c;
+        }
+        dc->lit_len = (size_t)(o - dc->lit);
+    }
+    LIT_LIT(dc, "'");
+    return 1;
+}

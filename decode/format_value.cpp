@@ -1,0 +1,150 @@
+/*
+ * format_value.cpp - format_value: the SQL literal of one value, chosen by
+ * its column's kind, appended to the line's literals (dc->lit).
+ *
+ * The value comes as quorvil wrote it, HEXTORAW('..'), its digits checked
+ * by parse_statement; its bytes are read into dc->bytes and handed to the
+ * formatter of the kind, from one table.
+ * Result 1: the literal is appended.  0: the value stays in hex as it came,
+ * for a kind without a formatter (RAW, LOBs, ROWID, object types), bytes
+ * that are not a value of the type, or TIMESTAMP WITH LOCAL TIME ZONE
+ * without DBTIMEZONE.
+ */
+#include "quorvil_decode.h"
+
+typedef int (*FIXED_FORMAT)(const uint8_t *b, size_t n, char *out);
+
+static int format_bfloat(const uint8_t *b, size_t n, char *out)
+{
+    return format_binary(b, n, false, out);
+}
+
+static int format_bdouble(const uint8_t *b, size_t n, char *out)
+{
+    return format_binary(b, n, true, out);
+}
+
+/* The types whose literal has a bounded length (LITERAL_MAX), by kind. */
+static const FIXED_FORMAT fixed_formats[VK_KINDS] = {
+    NULL, /* VK_HEX */
+    format_number, /* VK_NUMBER */
+    format_bfloat, /* VK_BFLOAT */
+    format_bdouble, /* VK_BDOUBLE */
+    format_date, /* VK_DATE */
+    format_timestamp, /* VK_TIMESTAMP */
+    format_tstz, /* VK_TSTZ */
+    NULL, /* VK_TSLTZ */
+    format_iym, /* VK_IYM */
+    format_ids, /* VK_IDS */
+    NULL, /* VK_CHAR */
+    NULL, /* VK_NCHAR */
+};
+
+static const struct hex_table {
+    uint8_t v[256];
+    constexpr hex_table() : v()
+    {
+        for (int i = 0; i < 256; i++)
+            v[i] = 0x80;
+        for (int i = 0; i < 10; i++)
+            v['0' + i] = (uint8_t)i;
+        for (int i = 0; i < 6; i++)
+            v['a' + i] = (uint8_t)(10 + i);
+    }
+} hex_table_;
+
+const uint8_t hex_values[256] = {
+#define R4(i) hex_table_.v[i], hex_table_.v[i + 1], hex_table_.v[i + 2], hex_table_.v[i + 3]
+#define R16(i) R4(i), R4(i + 4), R4(i + 8), R4(i + 12)
+#define R64(i) R16(i), R16(i + 16), R16(i + 32), R16(i + 48)
+    R64(0), R64(64), R64(128), R64(192)
+#undef R64
+#undef R16
+#undef R4
+};
+
+/*
+ * Room for the literals and bytes of one line of line_len bytes and nitems
+ * values, so that nothing is checked or grown value by value.  A byte of a
+ * value is two digits of the line and gives at most 4 bytes of UTF-8, each
+ * doubled at most when it is a quote: 4 * line_len in all; every value adds
+ * at most LITERAL_MAX, the time zone and N'' around its text.
+ */
+bool make_room(DECODER *dc, size_t line_len, size_t nitems)
+{
+    size_t lit = 4 * line_len + nitems * (LITERAL_MAX + dc->tz_text.size() + 16), bytes = line_len / 2 + 16;
+
+    if (lit > dc->lit_cap) {
+        char *p = (char *)realloc(dc->lit, lit);
+        if (p == NULL)
+            return false;
+        dc->lit = p;
+        dc->lit_cap = lit;
+    }
+    if (bytes > dc->bytes_cap) {
+        uint8_t *p = (uint8_t *)realloc(dc->bytes, bytes);
+        if (p == NULL)
+            return false;
+        dc->bytes = p;
+        dc->bytes_cap = bytes;
+    }
+    return true;
+}
+
+/* The bytes of HEXTORAW('..'), whose digits parse_statement has checked, into b; their number. */
+size_t read_hex(SPAN value, uint8_t *b)
+{
+    const size_t pre = sizeof("HEXTORAW('") - 1, post = sizeof("')") - 1;
+    size_t i = 0, n = (value.n - pre - post) / 2;
+    const char *d = value.p + pre;
+
+    // eight digits at a time: a digit's value is its low nibble, plus 9 for
+    // a-f (bit 6 set); then two digits of each 16-bit lane make one byte
+    for (; i + 4 <= n; i += 4) {
+        uint64_t x, v;
+        memcpy(&x, d + 2 * i, 8);
+        x = (x & 0x0f0f0f0f0f0f0f0full) + ((x >> 6) & 0x0101010101010101ull) * 9;
+        v = ((x & 0x00ff00ff00ff00ffull) << 4) | ((x >> 8) & 0x00ff00ff00ff00ffull);
+        v = (v | (v >> 8)) & 0x0000ffff0000ffffull;
+        v = (v | (v >> 16)) & 0xffffffffull;
+        uint32_t w = (uint32_t)v;
+        memcpy(b + i, &w, 4);
+    }
+    for (; i < n; i++)
+        b[i] = (uint8_t)(hex_values[(uint8_t)d[2 * i]] << 4 | hex_values[(uint8_t)d[2 * i + 1]]);
+    return n;
+}
+
+int format_value(DECODER *dc, uint8_t kind, SPAN value)
+{
+    char out[LITERAL_MAX];
+    int len;
+
+    if (kind == VK_HEX || kind >= VK_KINDS)
+        return 0;
+    const uint8_t *b = dc->bytes;
+    size_t n = read_hex(value, dc->bytes);
+
+    if (kind == VK_CHAR || kind == VK_NCHAR)
+        return format_text(dc, &dc->conv[kind == VK_NCHAR], kind == VK_NCHAR, b, n);
+    if (kind == VK_TSLTZ) {
+        if (!dc->tz_known)
+            return 0;
+        len = format_timestamp(b, n, out);
+        if (len < 0)
+            return 0;
+        // FROM_TZ(TO_TIMESTAMP(..),' then the zone and ')
+        LIT_LIT(dc, "FROM_TZ(");
+        lit_add(dc, out, (size_t)len);
+        LIT_LIT(dc, ",'");
+        lit_add(dc, dc->tz_text.data(), dc->tz_text.size());
+        LIT_LIT(dc, "')");
+        return 1;
+    }
+    // the formatters write at most LITERAL_MAX bytes, which make_room left
+    len = fixed_formats[kind](b, n, dc->lit + dc->lit_len);
+    if (len < 0)
+        return 0;
+    dc->lit_len += (size_t)len;
+    return 1;
+}

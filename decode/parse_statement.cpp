@@ -1,0 +1,199 @@
+/*
+ * parse_statement.cpp - parse_statement: the columns and values of a row
+ * statement as quorvil writes it in SQL_REDO, read in place inside the
+ * quoted CSV field, where every double quote of the SQL is doubled.
+ *
+ *   insert into T (N,N) values (V,V);        one row or a row of a multi-row insert
+ *   delete from T where C and C;
+ *   update T set N=V,N=V where C and C;      "update T set where C;" when nothing is set
+ *
+ * T is ""UNKNOWN"".""OBJ# n"", N is ""COL n"", V is NULL or HEXTORAW('..')
+ * with an even number of lower-case hex digits, C is N IS NULL or N=V.  Anything else is not one
+ * of quorvil's statements and the line is passed through.  Items go to
+ * dc->items, which keeps its room from line to line.
+ */
+#include "quorvil_decode.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+/*
+ * The end of the run of lower-case hex digits that starts at p, before e.
+ * Sixteen bytes at a time while sixteen are left before e, so no load goes
+ * past the line.
+ */
+static const char *hex_end(const char *p, const char *e)
+{
+#ifdef __SSE2__
+    // a byte is a digit when byte - '0' <= 9 or byte - 'a' <= 5, unsigned
+    const __m128i zero = _mm_set1_epi8('0'), a = _mm_set1_epi8('a');
+    const __m128i nine = _mm_set1_epi8(9), five = _mm_set1_epi8(5);
+    while (e - p >= 16) {
+        __m128i x = _mm_loadu_si128((const __m128i *)p);
+        __m128i d = _mm_sub_epi8(x, zero), l = _mm_sub_epi8(x, a);
+        __m128i ok = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(d, nine), d), _mm_cmpeq_epi8(_mm_min_epu8(l, five), l));
+        unsigned m = ~(unsigned)_mm_movemask_epi8(ok) & 0xffff;
+        if (m != 0)
+            return p + __builtin_ctz(m);
+        p += 16;
+    }
+#endif
+    while (p < e && !(hex_values[(uint8_t)*p] & 0x80))
+        p++;
+    return p;
+}
+
+typedef struct __cursor {
+    const char *p, *e;
+} CURSOR;
+
+static bool take(CURSOR *c, const char *s, size_t n)
+{
+    if ((size_t)(c->e - c->p) < n || memcmp(c->p, s, n) != 0)
+        return false;
+    c->p += n;
+    return true;
+}
+#define TAKE(c, s) take((c), (s), sizeof(s) - 1)
+
+/* A decimal number, perhaps negative, of at most 18 digits. */
+static bool take_int(CURSOR *c, int64_t *v)
+{
+    bool neg = TAKE(c, "-");
+    int digits = 0;
+
+    *v = 0;
+    while (c->p < c->e && *c->p >= '0' && *c->p <= '9' && digits < 18) {
+        *v = *v * 10 + (*c->p++ - '0');
+        digits++;
+    }
+    if (neg)
+        *v = -*v;
+    return digits > 0 && (c->p == c->e || *c->p < '0' || *c->p > '9');
+}
+
+static bool take_name(CURSOR *c, STMT_ITEM *it)
+{
+    const char *s = c->p;
+
+    if (!TAKE(c, "\"\"COL ") || !take_int(c, &it->col) || !TAKE(c, "\"\""))
+        return false;
+    it->name = {s, (size_t)(c->p - s)};
+    return true;
+}
+
+static bool take_value(CURSOR *c, STMT_ITEM *it)
+{
+    const char *s = c->p;
+
+    it->is_null = TAKE(c, "NULL");
+    if (!it->is_null) {
+        if (!TAKE(c, "HEXTORAW('"))
+            return false;
+        const char *q = hex_end(c->p, c->e);
+        // an odd number of digits is not bytes; anything but ') ends the value wrongly
+        if ((q - c->p) % 2 != 0)
+            return false;
+        c->p = q;
+        if (!TAKE(c, "')"))
+            return false;
+    }
+    it->value = {s, (size_t)(c->p - s)};
+    return true;
+}
+
+static bool take_condition(CURSOR *c, STMT_ITEM *it)
+{
+    if (!take_name(c, it))
+        return false;
+    if (TAKE(c, " IS NULL")) {
+        it->is_null = true;
+        it->value = {c->p - 4, 4};
+        return true;
+    }
+    return TAKE(c, "=") && take_value(c, it) && !it->is_null;
+}
+
+static STMT_ITEM *next_item(DECODER *dc, STATEMENT *st)
+{
+    if (st->nitems == dc->items.size())
+        dc->items.resize(dc->items.size() * 2 + 16);
+    STMT_ITEM *it = &dc->items[st->nitems++];
+    it->is_null = it->hidden = false;
+    it->lit_len = 0;
+    return it;
+}
+
+/* " where " then conditions joined by " and ", then ";" at the end. */
+static bool take_where(DECODER *dc, CURSOR *c, STATEMENT *st)
+{
+    if (!TAKE(c, " where "))
+        return false;
+    if (TAKE(c, ";"))
+        return c->p == c->e;
+    do {
+        if (!take_condition(c, next_item(dc, st)))
+            return false;
+    } while (TAKE(c, " and "));
+    return TAKE(c, ";") && c->p == c->e;
+}
+
+static bool take_table(CURSOR *c, STATEMENT *st)
+{
+    const char *s = c->p;
+
+    if (!TAKE(c, "\"\"UNKNOWN\"\".\"\"OBJ# ") || !take_int(c, &st->objn) || !TAKE(c, "\"\""))
+        return false;
+    st->table = {s, (size_t)(c->p - s)};
+    return true;
+}
+
+bool parse_statement(DECODER *dc, SPAN sql, STATEMENT *st)
+{
+    CURSOR c = {sql.p, sql.p + sql.n};
+
+    st->nitems = st->nset = 0;
+    if (TAKE(&c, "insert into ")) {
+        st->kind = ST_INSERT;
+        if (!take_table(&c, st) || !TAKE(&c, " ("))
+            return false;
+        if (!TAKE(&c, ")")) {
+            do {
+                if (!take_name(&c, next_item(dc, st)))
+                    return false;
+            } while (TAKE(&c, ","));
+            if (!TAKE(&c, ")"))
+                return false;
+        }
+        if (!TAKE(&c, " values ("))
+            return false;
+        for (size_t i = 0; i < st->nitems; i++) {
+            if ((i > 0 && !TAKE(&c, ",")) || !take_value(&c, &dc->items[i]))
+                return false;
+        }
+        return TAKE(&c, ");") && c.p == c.e;
+    }
+    if (TAKE(&c, "delete from ")) {
+        st->kind = ST_DELETE;
+        return take_table(&c, st) && take_where(dc, &c, st);
+    }
+    if (TAKE(&c, "update ")) {
+        st->kind = ST_UPDATE;
+        if (!take_table(&c, st) || !TAKE(&c, " set"))
+            return false;
+        // nothing set: " where " follows at once
+        if ((size_t)(c.e - c.p) < 7 || memcmp(c.p, " where ", 7) != 0) {
+            if (!TAKE(&c, " "))
+                return false;
+            do {
+                STMT_ITEM *it = next_item(dc, st);
+                if (!take_name(&c, it) || !TAKE(&c, "=") || !take_value(&c, it))
+                    return false;
+            } while (TAKE(&c, ","));
+        }
+        st->nset = st->nitems;
+        return take_where(dc, &c, st);
+    }
+    return false;
+}

@@ -1,0 +1,234 @@
+/*
+ * quorvil_decode.h - quorvil-decode: the dictionary, the character sets, the
+ * run context and the prototypes of its operations.
+ *
+ * quorvil-decode is a filter over quorvil's CSV: it reads the lines quorvil
+ * writes and a data dictionary exported as CSV, and writes the same lines
+ * with table and column names, SQL literals of each column's type and an
+ * SQL_UNDO column.  Memory holds the dictionary, one input buffer, one
+ * output buffer and the scratch of one line; none of it grows with the
+ * number of lines.
+ */
+#ifndef QUORVIL_DECODE_H
+#define QUORVIL_DECODE_H
+
+#include "quorvil.h"
+
+#include <iconv.h>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#define EXIT_WRITTEN 0            /* every line written */
+#define EXIT_PASSED 1             /* every line written, some not in quorvil's shapes */
+#define EXIT_TROUBLE 2            /* cannot run, or a read or write failed */
+
+#define NAME_MAX_LEN 255          /* longest file name taken on the command line */
+#define IBUF_SIZE (1024 * 1024)   /* input buffer to begin with */
+#define RECORD_MAX (64u << 20)    /* a longer line is passed through unchanged, in pieces */
+#define OBUF_SIZE (1024 * 1024)   /* the one output buffer */
+#define COLUMN_ID_MAX 65535       /* highest SEGMENT_COLUMN_ID taken */
+
+/* What a column's bytes are read as, chosen by DATA_TYPE. */
+typedef enum {
+    VK_HEX,                   /* RAW, LOBs, ROWID, object types, anything unknown */
+    VK_NUMBER,                /* NUMBER, FLOAT */
+    VK_BFLOAT,
+    VK_BDOUBLE,
+    VK_DATE,
+    VK_TIMESTAMP,
+    VK_TSTZ,                  /* TIMESTAMP WITH TIME ZONE */
+    VK_TSLTZ,                 /* TIMESTAMP WITH LOCAL TIME ZONE */
+    VK_IYM,                   /* INTERVAL YEAR TO MONTH */
+    VK_IDS,                   /* INTERVAL DAY TO SECOND */
+    VK_CHAR,                  /* CHAR, VARCHAR2 in the database character set */
+    VK_NCHAR,                 /* NCHAR, NVARCHAR2 in the national character set */
+    VK_KINDS
+} VALUE_KIND;
+
+/* One column of a table, at its SEGMENT_COLUMN_ID. */
+typedef struct __dict_column {
+    uint32_t segid;           /* SEGMENT_COLUMN_ID */
+    bool hidden;              /* HIDDEN_COLUMN = YES: left out of both statements */
+    uint8_t kind;             /* VALUE_KIND */
+    std::string name;         /* COLUMN_NAME as given */
+    std::string type;         /* DATA_TYPE as given */
+    std::string csname;       /* CHARACTER_SET_NAME as given */
+    std::string token;        /* ""NAME"": the SQL identifier as it sits in a quoted CSV field */
+    uint32_t line;            /* line of the dictionary that gave it */
+} DICT_COLUMN;
+
+typedef struct __dict_table {
+    uint32_t objn;            /* OBJECT_ID, matched against DATA_OBJ# */
+    int64_t objd;             /* DATA_OBJECT_ID, -1 when not given */
+    std::string owner, name;
+    std::string label;        /* OWNER.TABLE as a CSV field, quoted when it needs it */
+    std::string token;        /* ""OWNER"".""TABLE"" */
+    std::vector<DICT_COLUMN> cols;  /* by SEGMENT_COLUMN_ID, ascending, no gaps needed */
+} DICT_TABLE;
+
+typedef struct __dictionary {
+    std::vector<DICT_TABLE> tables;
+    std::unordered_map<uint32_t, uint32_t> by_objn;  /* OBJECT_ID -> index in tables */
+    size_t longest_token;     /* longest label or token, for the output bound */
+} DICTIONARY;
+
+/* A character set, as the database names it, and how iconv knows it. */
+typedef struct __charset {
+    const char *oracle;
+    const char *iconv;
+    bool cesu;                /* CESU-8: surrogate pairs joined before iconv reads it as UTF-8 */
+} CHARSET;
+
+/* A conversion from one database character set to UTF-8. */
+typedef struct __text_conv {
+    const CHARSET *cs;
+    iconv_t cd;
+    bool ascii_same;          /* bytes 01..7f are those characters: no iconv for them */
+} TEXT_CONV;
+
+/* One piece of CSV text: a field as it sits in the line, quotes included. */
+typedef struct __span {
+    const char *p;
+    size_t n;
+} SPAN;
+
+/* One column of a row statement: name and value as quorvil wrote them, and what is written for them. */
+typedef struct __stmt_item {
+    SPAN name;                /* ""COL n"" */
+    SPAN value;               /* NULL or HEXTORAW('..') */
+    int64_t col;              /* n */
+    bool is_null;
+    bool hidden;
+    SPAN out_name;            /* what replaces name */
+    size_t lit_off, lit_len;  /* the literal in the line's scratch; lit_len 0: value as it came */
+} STMT_ITEM;
+
+typedef enum { ST_INSERT, ST_DELETE, ST_UPDATE } STMT_KIND;
+
+typedef struct __statement {
+    STMT_KIND kind;
+    SPAN table;               /* ""UNKNOWN"".""OBJ# n"" */
+    int64_t objn;             /* n */
+    size_t nset;              /* update: items[0..nset) the set list, then the where clause */
+    size_t nitems;
+} STATEMENT;
+
+/* The run: dictionary, character sets, files, buffers and counts. */
+typedef struct __decoder {
+    DICTIONARY dict;
+    TEXT_CONV conv[2];        /* 0: CHAR_CS, 1: NCHAR_CS */
+    bool tz_known;
+    std::string tz_text;      /* DBTIMEZONE as it sits in a quoted SQL string in a CSV field */
+
+    int in_fd;
+    const char *in_name;
+    int out_fd;
+    const char *out_name;
+
+    char *ibuf;               /* input: bytes [ibeg, iend) not yet taken */
+    size_t ibuf_sz, ibeg, iend;
+    size_t iscan;             /* where the search for the end of the line goes on */
+    bool iscan_quoted;        /* inside quotes at iscan */
+    bool in_long;             /* the line's beginning, too long to hold, is written already */
+    bool in_eof;
+    int in_errno;
+
+    char *obuf;
+    size_t opos;
+    int out_errno;
+    uint64_t out_bytes;
+
+    /* scratch of one line, kept from line to line */
+    std::vector<STMT_ITEM> items;
+    char *lit;                /* literals of the line's values: lit_len used of lit_cap */
+    size_t lit_len, lit_cap;
+    uint8_t *bytes;           /* a value's bytes: bytes_cap of room */
+    size_t bytes_cap;
+    std::string text;         /* a value converted to UTF-8 */
+    std::vector<size_t> set_idx, cond_idx;  /* the visible items of an update's two lists */
+
+    uint64_t lines, decoded, unknown_obj, hex_values, passed, stale;
+} DECODER;
+
+/* load_dict.cpp */
+int load_dict(DICTIONARY *d, const char *text, size_t len, const char *file);
+VALUE_KIND kind_of_type(const char *type, size_t n, const char *csname, size_t csn);
+const DICT_TABLE *find_table(const DICTIONARY *d, uint32_t objn);
+const DICT_COLUMN *find_column(const DICT_TABLE *t, int64_t segid);
+
+/* load_nls.cpp */
+int load_nls(DECODER *dc, const char *text, size_t len, const char *file);
+int set_charsets(DECODER *dc, const char *db, const char *nat, const char *file);
+void close_charsets(DECODER *dc);
+
+/* split_fields.cpp: RFC 4180 fields of one line */
+int split_fields(const char *p, size_t n, SPAN *f, int max, bool rest_in_last);
+void unquote_field(SPAN f, std::string *out);
+size_t find_record_end(const char *p, size_t n, bool *in_quotes);
+void csv_field(const char *s, size_t n, std::string *out);
+void sql_name_token(const std::string &name, std::string *out);
+
+/* read_record.cpp */
+int read_record(DECODER *dc, SPAN *rec);
+
+/* write_output.cpp */
+void out_put_slow(DECODER *dc, const char *p, size_t n);
+int out_flush(DECODER *dc);
+static inline void out_put(DECODER *dc, const char *p, size_t n)
+{
+    if (n <= OBUF_SIZE - dc->opos) {
+        memcpy(dc->obuf + dc->opos, p, n);
+        dc->opos += n;
+        dc->out_bytes += n;
+        return;
+    }
+    out_put_slow(dc, p, n);
+}
+#define OUT_LIT(dc, s) out_put((dc), (s), sizeof(s) - 1)
+
+/* decode_stream.cpp */
+int decode_stream(DECODER *dc);
+uint64_t output_bound(const DECODER *dc, uint64_t in_bytes, uint64_t lines);
+
+/* decode_line.cpp */
+void decode_line(DECODER *dc, SPAN rec);
+
+/* parse_statement.cpp */
+bool parse_statement(DECODER *dc, SPAN sql, STATEMENT *st);
+
+/* write_statements.cpp */
+void write_redo(DECODER *dc, const STATEMENT *st, SPAN table);
+void write_undo(DECODER *dc, const STATEMENT *st, SPAN table);
+
+/* format_value.cpp: the literal of one value; 1 written, 0 left in hex, -1 not hex digits */
+int format_value(DECODER *dc, uint8_t kind, SPAN value);
+size_t read_hex(SPAN value, uint8_t *bytes);
+bool make_room(DECODER *dc, size_t line_len, size_t nitems);
+extern const uint8_t hex_values[256];   /* 0..15 for 0-9 and a-f, 0x80 for any other byte */
+
+/* format_number.cpp */
+int format_number(const uint8_t *b, size_t n, char *out);
+/* format_binary.cpp */
+int format_binary(const uint8_t *b, size_t n, bool dbl, char *out);
+/* format_datetime.cpp */
+int format_date(const uint8_t *b, size_t n, char *out);
+int format_timestamp(const uint8_t *b, size_t n, char *out);
+int format_tstz(const uint8_t *b, size_t n, char *out);
+/* format_interval.cpp */
+int format_iym(const uint8_t *b, size_t n, char *out);
+int format_ids(const uint8_t *b, size_t n, char *out);
+/* format_text.cpp */
+int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n);
+
+#define LITERAL_MAX 160           /* longest literal of a fixed-size type; the time zone aside */
+
+/* n more bytes of literal text at the end of dc->lit (make_room made room). */
+static inline void lit_add(DECODER *dc, const char *p, size_t n)
+{
+    memcpy(dc->lit + dc->lit_len, p, n);
+    dc->lit_len += n;
+}
+#define LIT_LIT(dc, s) lit_add((dc), (s), sizeof(s) - 1)
+
+#endif

@@ -1,0 +1,52 @@
+/*
+ * write_output.cpp - out_put and out_flush: the one buffered output stream.
+ *
+ * Text is gathered in obuf and written with write() when the next piece
+ * would not fit; a piece larger than the buffer is written straight away.
+ * The first failed write is kept in out_errno, everything after it is
+ * dropped, and the run ends with status 2.
+ */
+#include "quorvil_decode.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+static void write_all(DECODER *dc, const char *p, size_t n)
+{
+    while (n > 0 && dc->out_errno == 0) {
+        ssize_t w = write(dc->out_fd, p, n);
+        if (w < 0) {
+            if (errno != EINTR)
+                dc->out_errno = errno;
+            continue;
+        }
+        // a write of nothing would go on forever
+        if (w == 0) {
+            dc->out_errno = EIO;
+            break;
+        }
+        p += w;
+        n -= (size_t)w;
+    }
+}
+
+/* The piece does not fit behind what is gathered (out_put is the fast path). */
+void out_put_slow(DECODER *dc, const char *p, size_t n)
+{
+    dc->out_bytes += n;
+    write_all(dc, dc->obuf, dc->opos);
+    dc->opos = 0;
+    if (n >= OBUF_SIZE) {
+        write_all(dc, p, n);
+        return;
+    }
+    memcpy(dc->obuf, p, n);
+    dc->opos = n;
+}
+
+int out_flush(DECODER *dc)
+{
+    write_all(dc, dc->obuf, dc->opos);
+    dc->opos = 0;
+    return dc->out_errno ? -1 : 0;
+}
