@@ -36,7 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             abort();
         snprintf(csv_path, sizeof csv_path, "/proc/self/fd/%d", csv_fd);
     }
-    if (ftruncate(log_fd, 0) != 0 || ftruncate(csv_fd, 0) != 0)
+    // the CSV is written through csv_fd itself (a descriptor quorvil holds),
+    // from where its offset stands
+    if (ftruncate(log_fd, 0) != 0 || ftruncate(csv_fd, 0) != 0 || lseek(csv_fd, 0, SEEK_SET) != 0)
         abort();
     for (size_t done = 0; done < size;) {
         ssize_t w = pwrite(log_fd, data + done, size - done, (off_t)done);

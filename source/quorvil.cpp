@@ -131,25 +131,30 @@ show_usage:
 }
 
 /*
- * Opens the CSV for the run, without emptying it until claim_output has
- * checked that it is not the log and that no other run is writing it.
+ * Opens the CSV for the run (claim_output): never the log, by any path; a
+ * regular file locked against other runs, then emptied.  An output that
+ * names a descriptor the process holds already ("-", /dev/stdout,
+ * /dev/fd/N, /proc/self/fd/N) is written through it as the shell opened it,
+ * never emptied or locked, so that >> appends and a loop's runs follow one
+ * another in one file.
  */
 static int open_output(MINER *mnr)
 {
-    struct stat log;
     INPUT_ID in = {"log", mnr->logfile, 0, 0};
+    const int held = held_descriptor(mnr->outfile);
     int fd, ret;
 
-    do {
-        fd = open(mnr->outfile, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    if (held >= 0) {
+        fd = fcntl(held, F_DUPFD_CLOEXEC, 0);
+    } else {
+        do {
+            fd = open(mnr->outfile, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+    }
     if (fd < 0)
         goto open_error;
-    if (fstat(mnr->fd, &log) != 0)
-        goto open_error;
-    in.dev = log.st_dev;
-    in.ino = log.st_ino;
-    ret = claim_output(fd, mnr->outfile, &in, 1, true);
+    identify_input(mnr->fd, &in);
+    ret = claim_output(fd, mnr->outfile, &in, 1, held < 0);
     if (ret == -2) {
         close(fd);
         return -1;

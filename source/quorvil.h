@@ -622,8 +622,16 @@ typedef struct __input_id {
     const char *name;         /* as named on the command line */
     dev_t dev;
     ino_t ino;
+    /* Set by identify_input: the same bytes reached another way. */
+    char node;                /* 'b' or 'c' for a device node, else 0 */
+    dev_t rdev;               /* the device a node stands for */
+    bool backed;              /* a loop device: the file behind it */
+    dev_t back_dev;
+    ino_t back_ino;
 } INPUT_ID;
-int claim_output(int fd, const char *name, const INPUT_ID *in, int nin, bool empty_it);
+void identify_input(int fd, INPUT_ID *id);
+int held_descriptor(const char *name);
+int claim_output(int fd, const char *name, const INPUT_ID *in, int nin, bool take_it);
 
 /* copyright.cpp */
 void show_copyright(void);
