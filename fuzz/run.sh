@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) in build-fuzz/
-# and runs fuzz_record, fuzz_mine and fuzz_decode side by side for SECONDS
+# and runs fuzz_record, fuzz_mine, fuzz_decode, fuzz_packed (quorvil on
+# compressed logs) and fuzz_info (quorvil-info's whole path) side by side for SECONDS
 # each (default 60), each on a scratch corpus (fuzz/corpus-<target>/, git-ignored) that
 # starts from the committed seeds.  Exits non-zero when any target finds
 # anything (crash, sanitizer report, leak, timeout, out of memory); the
@@ -14,26 +15,29 @@ secs=${1:-60}
 build=${QUORVIL_FUZZ_BUILD:-build-fuzz}
 
 cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$build" --target fuzz_record fuzz_mine fuzz_decode
+cmake --build "$build" --target fuzz_record fuzz_mine fuzz_decode fuzz_packed fuzz_info
 
-# target  max_len: a record may be 1 MiB (plus the mode byte); logs stay small;
-# decode's CSV and dictionary as long as its largest seed, and more
-targets=("record 1048577" "mine 262144" "decode 131072")
+# target  max_len  close_fd_mask: a record may be 1 MiB (plus the mode byte);
+# logs stay small; decode's CSV and dictionary as long as its largest seed,
+# and more; packed logs (quorvil) and quorvil-info's whole path, whose report
+# on standard output is dropped too
+targets=("record 1048577 2" "mine 262144 2" "decode 131072 2" "packed 65536 2" "info 65536 3")
 
 pids=()
 for t in "${targets[@]}"; do
-    read -r name max_len <<<"$t"
+    read -r name max_len mask <<<"$t"
     corpus=fuzz/corpus-$name
     findings=fuzz/corpus-$name-findings
     mkdir -p "$corpus" "$findings"
     for seed in fuzz/seeds/"$name"/*; do
         [ -e "$corpus/${seed##*/}" ] || cp "$seed" "$corpus"/
     done
-    # -close_fd_mask=2: the targets' own standard error (banner, damage lines)
-    # goes to /dev/null; libFuzzer and the sanitizers keep reporting
+    # -close_fd_mask: the targets' own standard error (banner, damage lines),
+    # and for 3 standard output, go to /dev/null; libFuzzer and the
+    # sanitizers keep reporting
     "$build/fuzz_$name" "$corpus" \
         -max_total_time="$secs" -max_len="$max_len" -timeout=10 -rss_limit_mb=4096 \
-        -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="$findings/" \
+        -close_fd_mask="$mask" -print_final_stats=1 -artifact_prefix="$findings/" \
         >"$findings/fuzz.log" 2>&1 &
     pids+=($!)
 done

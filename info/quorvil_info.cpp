@@ -83,7 +83,11 @@ static bool named_before(LOG_INFO *logs, int i)
     return false;
 }
 
+#ifdef QUORVIL_EMBEDDED
+int quorvil_info_main(int argc, char **argv)
+#else
 int main(int argc, char **argv)
+#endif
 {
     MINER *mnr = &info_miner;
     LOG_INFO *logs;
