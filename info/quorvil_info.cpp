@@ -2,6 +2,7 @@
  * quorvil_info.cpp - quorvil-info: main and the command line.
  *
  *   quorvil-info [-csv] LOG...
+ *   quorvil-info -h | --help | --version
  *
  * For each log, in the order given: what its header says, and whether every
  * block of it is whole (inspect_log, scan_blocks, judge_log); then how the
@@ -32,9 +33,10 @@ static void info_usage(const char *prgname)
     fprintf(stderr,
             "usage: %s [-csv] LOG...\n"
             "\n"
-            "  -h    show help information\n"
-            "  -csv  write one CSV line per log, after a header line, instead of\n"
-            "        the report.\n"
+            "  -h, --help  show help information\n"
+            "  --version   show the version of quorvil-info\n"
+            "  -csv        write one CSV line per log, after a header line, instead\n"
+            "              of the report.\n"
             "\n"
             "Tells what each redo log file is, whether every block of it is whole,\n"
             "and how the logs given fit together.  Exit status: 0 nothing found,\n"
@@ -98,8 +100,14 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
 
-        if (strcmp(arg, "-h") == 0) {
+        if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
             info_usage(argv[0]);
+            return EXIT_CLEAN;
+        } else if (strcmp(arg, "--version") == 0) {
+            if (printf("quorvil-info %s\n", QUORVIL_VERSION) < 0 || fflush(stdout) != 0) {
+                fprintf(stderr, "write standard output: %s\n", strerror(errno));
+                return EXIT_TROUBLE;
+            }
             return EXIT_CLEAN;
         } else if (strcmp(arg, "-csv") == 0) {
             csv = true;

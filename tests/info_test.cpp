@@ -310,17 +310,19 @@ TEST(InfoCsv, LoadsAsItIs)
 
 TEST(InfoCli, StatusAndMessages)
 {
-    const struct { std::vector<std::string> args; int status; std::string err_starts; } cases[] = {
+    const struct { std::vector<std::string> args; int status; std::string err_starts, out; } cases[] = {
         {{}, 2, "log file name not specified.\n"},
         {{"-x", "a.log"}, 2, "Invalid option \"-x\" specified.\n"},
         {{"-h"}, 0, "usage: " QUORVIL_INFO_BIN " [-csv] LOG...\n"},
+        {{"--help", "a.log"}, 0, "usage: " QUORVIL_INFO_BIN " [-csv] LOG...\n"},
+        {{"-csv", "--version", "a.log"}, 0, "", "quorvil-info " QUORVIL_VERSION "\n"},
         {{"-csv"}, 2, "log file name not specified.\n"},
     };
     for (const auto& c : cases) {
         RunResult r = run_program(QUORVIL_INFO_BIN, c.args);
         EXPECT_EQ(r.status, c.status) << c.err_starts;
-        EXPECT_EQ(r.err.substr(0, c.err_starts.size()), c.err_starts);
-        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(c.err_starts.empty() ? r.err : r.err.substr(0, c.err_starts.size()), c.err_starts);
+        EXPECT_EQ(r.out, c.out);
     }
 }
 

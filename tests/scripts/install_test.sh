@@ -147,6 +147,10 @@ done
 
 dpkg-deb -I "$deb" >"$work/info" || fail "dpkg-deb -I $deb failed"
 grep -qE '^ *Package: quorvil$' "$work/info" || { cat "$work/info" >&2; fail "package control has no 'Package: quorvil'"; }
+# the package's version is the one the programs name
+version=$("$info" --version) || fail "'quorvil-info --version' exited with $?"
+grep -qxE " *Version: ${version#quorvil-info }" "$work/info" ||
+    { cat "$work/info" >&2; fail "package Version is not the programs' version (${version#quorvil-info })"; }
 grep -qE '^ *Section: utils$' "$work/info" || { cat "$work/info" >&2; fail "package control has no 'Section: utils'"; }
 grep -qE '^ *Maintainer: The quorvil developers <dev@quorvil\.invalid>$' "$work/info" ||
     { cat "$work/info" >&2; fail "package control has the wrong Maintainer"; }

@@ -94,7 +94,7 @@ RunResult run_program(const std::string &bin, const std::vector<std::string> &ar
 
 std::string banner()
 {
-    return "\nquorvil: offline reader of redo log files\n\n"
+    return "\nquorvil " QUORVIL_VERSION ": offline reader of redo log files\n\n"
            "Copyright (c) 2026 The quorvil developers. All rights reserved.\n\n";
 }
 
