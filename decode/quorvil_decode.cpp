@@ -2,6 +2,7 @@
  * quorvil_decode.cpp - quorvil-decode: main and the command line.
  *
  *   quorvil-decode -dict COLUMNS.csv [-nls PARAMETERS.csv] [-in CSV] [-out CSV]
+ *   quorvil-decode -h | --help | --version
  *
  * Reads quorvil's CSV (standard input by default) and the dictionary, and
  * writes the same lines (standard output by default) with names, typed
@@ -26,14 +27,16 @@ static void decode_usage(const char *prgname)
     fprintf(stderr,
             "usage: %s -dict COLUMNS.csv [-nls PARAMETERS.csv] [-in CSV] [-out CSV]\n"
             "\n"
-            "  -h     show help information\n"
-            "  -dict  the dictionary export: one row per column of each table, with\n"
-            "         OBJECT_ID, OWNER, TABLE_NAME, SEGMENT_COLUMN_ID, COLUMN_NAME\n"
-            "         and DATA_TYPE.\n"
-            "  -nls   the database parameters NLS_CHARACTERSET, NLS_NCHAR_CHARACTERSET\n"
-            "         and DBTIMEZONE; without it AL32UTF8 and AL16UTF16 are taken.\n"
-            "  -in    quorvil's CSV to read; standard input when not given or -.\n"
-            "  -out   where to write; standard output when not given or -.\n"
+            "  -h, --help  show help information\n"
+            "  --version   show the version of quorvil-decode\n"
+            "  -dict       the dictionary export: one row per column of each table,\n"
+            "              with OBJECT_ID, OWNER, TABLE_NAME, SEGMENT_COLUMN_ID,\n"
+            "              COLUMN_NAME and DATA_TYPE.\n"
+            "  -nls        the database parameters NLS_CHARACTERSET,\n"
+            "              NLS_NCHAR_CHARACTERSET and DBTIMEZONE; without it\n"
+            "              AL32UTF8 and AL16UTF16 are taken.\n"
+            "  -in         quorvil's CSV to read; standard input when not given or -.\n"
+            "  -out        where to write; standard output when not given or -.\n"
             "\n"
             "Writes quorvil's lines with table and column names, typed values and\n"
             "an SQL_UNDO column.  Exit status: 0 every line written, 1 some lines\n"
@@ -113,8 +116,15 @@ int main(int argc, char **argv)
                             : strcmp(arg, "-in") == 0  ? &in
                             : strcmp(arg, "-out") == 0 ? &out
                                                        : NULL;
-        if (strcmp(arg, "-h") == 0) {
+        if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
             decode_usage(argv[0]);
+            return EXIT_WRITTEN;
+        }
+        if (strcmp(arg, "--version") == 0) {
+            if (printf("quorvil-decode %s\n", QUORVIL_VERSION) < 0 || fflush(stdout) != 0) {
+                fprintf(stderr, "write standard output: %s\n", strerror(errno));
+                return EXIT_TROUBLE;
+            }
             return EXIT_WRITTEN;
         }
         if (slot == NULL) {

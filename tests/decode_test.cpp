@@ -310,6 +310,7 @@ struct CliCase {
     int status;
     std::string err, out = "old\n", in = kIn, dict = kSmallDict, nls = "";
     bool lock = false;
+    std::string std_out = "";  // the program's standard output
 };
 
 std::ostream& operator<<(std::ostream& o, const CliCase& c) { return o << c.name; }
@@ -330,8 +331,10 @@ TEST_P(Cli, GivesStatusMessageAndOutput)
     if (fd >= 0)
         close(fd);
     EXPECT_EQ(r.status, c.status);
+    if (c.err.empty())
+        EXPECT_EQ(r.err, "");
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, c.std_out);
     EXPECT_EQ(read_file(t.path("out.csv")), c.out);
     EXPECT_EQ(read_file(t.path("in.csv")), c.in);
     EXPECT_EQ(read_file(t.path("dict.csv")), c.dict);
@@ -347,6 +350,8 @@ std::vector<std::string> run_with(std::vector<std::string> more)
 
 const CliCase kCli[] = {
     {"help", {"-h"}, 0, "usage: " QUORVIL_DECODE_BIN " -dict COLUMNS.csv [-nls PARAMETERS.csv] [-in CSV] [-out CSV]\n"},
+    {"long_help", {"-dict", "dict.csv", "--help"}, 0, "usage: " QUORVIL_DECODE_BIN " -dict COLUMNS.csv [-nls "},
+    {"version", {"--version", "-x"}, 0, "", "old\n", kIn, kSmallDict, "", false, "quorvil-decode " QUORVIL_VERSION "\n"},
     {"no_dictionary", {"-in", "in.csv"}, 2, "dictionary file name not specified.\nusage: "},
     {"unknown_option", {"-x"}, 2, "Invalid option \"-x\" specified.\nusage: "},
     {"option_without_value", {"-dict"}, 2, "no dictionary file specified.\n"},
