@@ -8,7 +8,8 @@
 #
 # writes <dir>/quorvil_<version>_<arch>.deb holding /usr/bin/quorvil,
 # /usr/bin/quorvil-info, /usr/bin/quorvil-decode and their pages,
-# /usr/share/man/man1/quorvil.1.gz, quorvil-info.1.gz and quorvil-decode.1.gz.
+# /usr/share/man/man1/quorvil.1.gz, quorvil-info.1.gz and quorvil-decode.1.gz,
+# and the package's copyright file, /usr/share/doc/quorvil/copyright.
 
 include(GNUInstallDirs)
 
@@ -40,6 +41,11 @@ endfunction()
 quorvil_install_man_page(${PROJECT_SOURCE_DIR}/quorvil.1)
 quorvil_install_man_page(${PROJECT_SOURCE_DIR}/info/quorvil-info.1)
 quorvil_install_man_page(${PROJECT_SOURCE_DIR}/decode/quorvil-decode.1)
+
+# The copyright file Debian policy asks of every package, in the
+# machine-readable format: the whole tree is under the Apache License 2.0
+# (LICENSE), whose text Debian keeps in /usr/share/common-licenses.
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_PACKAGE_NAME "quorvil")
 set(CPACK_PACKAGE_VENDOR "The quorvil developers")

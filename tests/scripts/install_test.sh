@@ -2,8 +2,9 @@
 # Installs the build tree into a scratch prefix and makes the Debian package,
 # then checks that what lands on a user's machine works: quorvil,
 # quorvil-info and quorvil-decode, their usage texts, a real run of each, their gzip-compressed
-# manual pages and the package's versioned library dependencies.  Last, a tree
-# configured without GoogleTest still configures, leaving the tests out.
+# manual pages, the package's copyright file and its versioned library
+# dependencies.  Last, a tree configured without GoogleTest still
+# configures, leaving the tests out.
 #
 # usage: install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -171,6 +172,9 @@ grep -q '^usage: ' "$work/deb-h.err" || fail "quorvil from the package prints no
 "$work/root/usr/bin/quorvil-info" "$log" >/dev/null 2>&1 || fail "quorvil-info from the package fails on $log"
 "$work/root/usr/bin/quorvil-decode" -dict "$source_dir/samples/sample_dict.csv" -in "$source_dir/samples/sample.csv" \
     -out /dev/null 2>/dev/null || fail "quorvil-decode from the package fails on the sample's CSV"
+head -n 1 "$work/root/usr/share/doc/quorvil/copyright" 2>/dev/null |
+    grep -qxF 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+    fail "the package holds no machine-readable /usr/share/doc/quorvil/copyright"
 gzip -dc "$work/root/usr/share/man/man1/quorvil.1.gz" | cmp -s - "$source_dir/quorvil.1" ||
     fail "the package's quorvil.1.gz does not unpack to the source quorvil.1"
 
