@@ -176,7 +176,7 @@ TEST(CommandLine, RefusedWithMessage)
         {{"-log", "redo.log", "redo.log"}, "Invalid option \"redo.log\" specified.\n" + u},
         {{"-logfile", "redo.log"}, "Invalid option \"-logfile\" specified.\n" + u},
         {{"-lo", "redo.log"}, "Invalid option \"-lo\" specified.\n" + u},
-        // quorvil's command line is the designed one: its version is in the banner
+        // quorvil takes no --version: its version is in the banner
         {{"--version"}, "Invalid option \"--version\" specified.\n" + u},
         {{"-log", "redo.log", "-bogus", "-h"}, "Invalid option \"-bogus\" specified.\n" + u},
         {{"-log", "redo.log", ""}, "Invalid option \"\" specified.\n" + u},
