@@ -431,6 +431,8 @@ private:
 public:
     // The highest SCN given to a record so far.
     uint64_t last_scn() const { return scn_; }
+    // The next record's SCN is at least scn (a log that begins there).
+    void start_at(uint64_t scn) { scn_ = std::max(scn_, scn); }
 
 private:
     Rng r_;
@@ -498,6 +500,7 @@ int write_series(const Series& s, uint64_t seed, LogOptions o)
         o.next_time = o.first_time + 3600;
         std::string path = s.dir + "/" + std::to_string(o.thread) + "_" + std::to_string(o.sequence) + ".arc";
         LogBuilder log(o);
+        gen.start_at(o.first_scn);
         write_log(log, gen, s.log_kb * 1024, path);
         // the next log begins where this one ends
         o.first_scn = gen.last_scn() + 1;
