@@ -3,7 +3,8 @@
  * became of a file: its thread and sequence, name, quorvil-info's verdict
  * (with its findings), and whether it was loaded, loaded before or left
  * out.  When quorvil did not end cleanly, its exit status and its last
- * message follow.
+ * message follow.  Names read back from the database are printed with
+ * control characters escaped, as quorvil-info prints file names.
  */
 #include "quorvil_folder.h"
 
@@ -40,10 +41,13 @@ void print_log(const FOLDER_LOG *fl)
     printf("  thread %u sequence %u  %s  %s%s: ", li->thread, li->seq, li->shown, li->verdict, found);
     switch (fl->state) {
     case FL_LOADED_BEFORE:
-        if (fl->same_as == li->file)
+        if (fl->same_as == li->file) {
             printf("already loaded\n");
-        else
-            printf("already loaded, as %s\n", fl->same_as.c_str());
+        } else {
+            char *as = escape_name(fl->same_as.c_str());
+            printf("already loaded, as %s\n", as ? as : "?");
+            free(as);
+        }
         return;
     case FL_TO_MINE:
         printf("not mined\n");
@@ -61,7 +65,10 @@ void print_log(const FOLDER_LOG *fl)
         std::string m = last_message(fl->messages);
         printf("; quorvil exit status %d%s%s", fl->status, m.empty() ? "" : ": ", m.c_str());
     }
-    if (!fl->other_bytes.empty())
-        printf("; this sequence was loaded before from %s, which has other bytes", fl->other_bytes.c_str());
+    if (!fl->other_bytes.empty()) {
+        char *other = escape_name(fl->other_bytes.c_str());
+        printf("; this sequence was loaded before from %s, which has other bytes", other ? other : "?");
+        free(other);
+    }
     printf("\n");
 }
