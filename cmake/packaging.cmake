@@ -1,15 +1,16 @@
 # Installation of the manual page and the Debian package.
 #
 # The programs themselves are installed by the root CMakeLists.txt
-# (install(TARGETS quorvil quorvil-info quorvil-decode ...)); this file adds their manual
+# (install(TARGETS quorvil quorvil-info quorvil-decode quorvil-folder ...)); this file adds their manual
 # pages and sets up CPack so that, from a build tree,
 #
 #   cpack -G DEB --config <build>/CPackConfig.cmake -B <dir>
 #
 # writes <dir>/quorvil_<version>_<arch>.deb holding /usr/bin/quorvil,
-# /usr/bin/quorvil-info, /usr/bin/quorvil-decode and their pages,
-# /usr/share/man/man1/quorvil.1.gz, quorvil-info.1.gz and quorvil-decode.1.gz,
-# and the package's copyright file, /usr/share/doc/quorvil/copyright.
+# /usr/bin/quorvil-info, /usr/bin/quorvil-decode, /usr/bin/quorvil-folder and
+# their pages, /usr/share/man/man1/quorvil.1.gz, quorvil-info.1.gz,
+# quorvil-decode.1.gz and quorvil-folder.1.gz, and the package's copyright
+# file, /usr/share/doc/quorvil/copyright.
 
 include(GNUInstallDirs)
 
@@ -41,6 +42,7 @@ endfunction()
 quorvil_install_man_page(${PROJECT_SOURCE_DIR}/quorvil.1)
 quorvil_install_man_page(${PROJECT_SOURCE_DIR}/info/quorvil-info.1)
 quorvil_install_man_page(${PROJECT_SOURCE_DIR}/decode/quorvil-decode.1)
+quorvil_install_man_page(${PROJECT_SOURCE_DIR}/folder/quorvil-folder.1)
 
 # The copyright file Debian policy asks of every package, in the
 # machine-readable format: the whole tree is under the Apache License 2.0
@@ -62,7 +64,9 @@ transaction identifier, object numbers and a rebuilt SQL statement.
 quorvil-info, beside it, tells what each log file is, whether every block of
 it is whole, and how a folder of logs fits together.  quorvil-decode turns
 quorvil's CSV into table and column names, typed values and undo statements,
-from a data dictionary exported as CSV.")
+from a data dictionary exported as CSV.  quorvil-folder checks, orders and
+mines a folder of logs into one SQLite database or CSV, and can be run
+again on the same folder.")
 set(CPACK_GENERATOR "DEB")
 
 # Debian package.

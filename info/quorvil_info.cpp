@@ -16,15 +16,11 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #define EXIT_CLEAN 0
 #define EXIT_FOUND 1
 #define EXIT_TROUBLE 2
-
-/* Logs from this size on show a progress line on a terminal, as in quorvil. */
-#define PROGRESS_MIN_SIZE (8 * 1024 * 1024)
 
 static MINER info_miner;
 
@@ -43,46 +39,6 @@ static void info_usage(const char *prgname)
             "1 something found, 2 a file could not be read or is not a log.\n"
             "\n",
             prgname);
-}
-
-/* Reads one log into li: header, blocks, findings.  Leaves no file open. */
-static void examine(MINER *mnr, LOG_INFO *li, bool tty)
-{
-    uint8_t *rbuf = mnr->rbuf;
-
-    memset(mnr, 0, sizeof *mnr);
-    mnr->rbuf = rbuf;
-    mnr->rbuf_sz = RBUF_SIZE;
-    mnr->fd = -1;
-    if (inspect_log(mnr, li) == 0) {
-        mnr->progress = tty && mnr->log_sz >= PROGRESS_MIN_SIZE;
-        if (scan_blocks(mnr, li) < 0)
-            li->state = LOG_UNREADABLE;
-    }
-    close_log(mnr);
-}
-
-/*
- * Is log i a file named before it, by the same path, another path or a hard
- * link?  Then it is read once: same device and inode as a log already read.
- */
-static bool named_before(LOG_INFO *logs, int i)
-{
-    LOG_INFO *li = &logs[i];
-    struct stat st;
-
-    if (stat(li->file, &st) != 0)
-        return false;
-    li->dev = st.st_dev;
-    li->ino = st.st_ino;
-    for (int k = 0; k < i; k++)
-        if (logs[k].state != LOG_SAME_FILE && logs[k].dev == li->dev && logs[k].ino == li->ino &&
-            (logs[k].dev | logs[k].ino) != 0) {
-            li->state = LOG_SAME_FILE;
-            li->same_name = logs[k].shown;
-            return true;
-        }
-    return false;
 }
 
 #ifdef QUORVIL_EMBEDDED
@@ -147,7 +103,7 @@ int main(int argc, char **argv)
         li->file = argv[first + i];
         li->shown = escape_name(li->file);
         if (!named_before(logs, i))
-            examine(mnr, li, tty);
+            examine_log(mnr, li, tty);
         judge_log(li);
         if (csv)
             write_csv_row(li);

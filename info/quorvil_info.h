@@ -87,6 +87,10 @@ typedef struct __log_info {
     const char *verdict;
 } LOG_INFO;
 
+/* examine_log.cpp */
+void examine_log(MINER *mnr, LOG_INFO *li, bool tty);
+bool named_before(LOG_INFO *logs, int i);
+
 /* inspect_log.cpp */
 int inspect_log(MINER *mnr, LOG_INFO *li);
 void safe_text(const char *src, char *dst, size_t n);

@@ -331,8 +331,9 @@ TEST_P(Cli, GivesStatusMessageAndOutput)
     if (fd >= 0)
         close(fd);
     EXPECT_EQ(r.status, c.status);
-    if (c.err.empty())
+    if (c.err.empty()) {
         EXPECT_EQ(r.err, "");
+    }
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     EXPECT_EQ(r.out, c.std_out);
     EXPECT_EQ(read_file(t.path("out.csv")), c.out);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building quorvil needs and a fresh machine may lack: the
 # compiler and build tools, and the decompression libraries the log reader
-# links (zlib, libzstd, liblzma, libbz2) with pkg-config to find them.  Run
+# links (zlib, libzstd, liblzma, libbz2) with pkg-config to find them, and
+# SQLite and OpenSSL's libcrypto, which quorvil-folder loads and hashes with.  Run
 # as root it installs the missing Debian packages; anyone else is told what
 # to install.  Nothing is done when everything is there.
 set -euo pipefail
@@ -10,7 +11,8 @@ missing=()
 for pair in cmake:cmake ninja:ninja-build g++:g++ pkg-config:pkg-config; do
     command -v "${pair%%:*}" >/dev/null 2>&1 || missing+=("${pair##*:}")
 done
-for pair in zlib.h:zlib1g-dev zstd.h:libzstd-dev lzma.h:liblzma-dev bzlib.h:libbz2-dev; do
+for pair in zlib.h:zlib1g-dev zstd.h:libzstd-dev lzma.h:liblzma-dev bzlib.h:libbz2-dev \
+            sqlite3.h:libsqlite3-dev openssl/evp.h:libssl-dev; do
     [ -f "/usr/include/${pair%%:*}" ] || missing+=("${pair##*:}")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0

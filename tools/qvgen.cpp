@@ -4,13 +4,17 @@
  *   qvgen --sample OUT.log                    the small sample kept in samples/
  *   qvgen --bench SIZE_MB OUT.log [--seed N]  a log of about SIZE_MB MiB
  *   qvgen --bench-dict OUT.csv [--seed N]     the dictionary of its tables, for quorvil-decode
+ *   qvgen --series N DIR [...]                N consecutive logs of one thread, some compressed
  *
+ * --bench and --series take the thread, first sequence, first SCN and first
+ * time of the log (the defaults give the bytes they always gave).
  * Both are laid out by LogBuilder; the benchmark log is written out as it is
  * generated, so memory stays flat whatever the size.  Both are deterministic:
  * the same arguments give the same bytes.
  */
 #include "log_builder.h"
 
+#include "pack_file.h"
 #include "quorvil.h"
 
 #include <algorithm>
@@ -20,6 +24,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 
@@ -423,6 +428,13 @@ private:
         v.push_back(v_ddl(x, tb.objn, stmt, name));
     }
 
+public:
+    // The highest SCN given to a record so far.
+    uint64_t last_scn() const { return scn_; }
+    // The next record's SCN is at least scn (a log that begins there).
+    void start_at(uint64_t scn) { scn_ = std::max(scn_, scn); }
+
+private:
     Rng r_;
     uint64_t scn_;
     uint32_t next_sqn_ = 1000;
@@ -430,16 +442,12 @@ private:
     std::vector<Txn> txns_;
 };
 
-int write_bench(uint64_t size_mb, const std::string& path, uint64_t seed)
+// Lays down records from gen until the log is about `target` bytes, writing
+// blocks out every 8 MiB so memory stays flat whatever the size.
+void write_log(LogBuilder& log, BenchGen& gen, uint64_t target, const std::string& path)
 {
-    // blocks are written out every 8 MiB, so memory stays flat whatever the size
     constexpr uint32_t kFlushBlocks = 16384;
-    LogOptions o;
-    o.first_scn = 31000000;
-    LogBuilder log(o);
-    BenchGen gen(seed, o.first_scn);
-    const uint64_t target = size_mb * 1024 * 1024;
-
+    const LogOptions& o = log.options();
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         throw std::runtime_error("open " + path + ": " + std::strerror(errno));
@@ -456,6 +464,51 @@ int write_bench(uint64_t size_mb, const std::string& path, uint64_t seed)
     log.write_to(fd, path);
     if (::close(fd) != 0)
         throw std::runtime_error("close " + path + ": " + std::strerror(errno));
+}
+
+int write_bench(uint64_t size_mb, const std::string& path, uint64_t seed, LogOptions o)
+{
+    LogBuilder log(o);
+    BenchGen gen(seed, o.first_scn);
+    write_log(log, gen, size_mb * 1024 * 1024, path);
+    return 0;
+}
+
+// What --series writes besides the options every log shares.
+struct Series {
+    uint64_t count = 0;
+    std::string dir;
+    uint64_t log_kb = 1024;
+    std::vector<Packing> packings;  // cycled over the logs that are compressed
+    uint64_t every = 1;             // every how many logs one is compressed
+};
+
+// `count` consecutive logs of one thread: sequences following, each log's
+// first SCN and time the previous one's next SCN and time, one hour per
+// log.  One generator runs through them all, so transactions run on from
+// one log into the next, and the first k logs of a longer series are the
+// same bytes as a series of k.
+int write_series(const Series& s, uint64_t seed, LogOptions o)
+{
+    if (::mkdir(s.dir.c_str(), 0755) != 0 && errno != EEXIST)
+        throw std::runtime_error("mkdir " + s.dir + ": " + std::strerror(errno));
+    BenchGen gen(seed, o.first_scn);
+    uint64_t packed = 0;
+    for (uint64_t i = 0; i < s.count; i++) {
+        if (o.sequence == UINT32_MAX && i + 1 < s.count)
+            throw std::runtime_error("the sequence runs past 4294967295");
+        o.next_time = o.first_time + 3600;
+        std::string path = s.dir + "/" + std::to_string(o.thread) + "_" + std::to_string(o.sequence) + ".arc";
+        LogBuilder log(o);
+        gen.start_at(o.first_scn);
+        write_log(log, gen, s.log_kb * 1024, path);
+        // the next log begins where this one ends
+        o.first_scn = gen.last_scn() + 1;
+        o.first_time = o.next_time;
+        o.sequence++;
+        if (!s.packings.empty() && i % s.every == s.every - 1)
+            pack_file(path, s.packings[packed++ % s.packings.size()]);
+    }
     return 0;
 }
 
@@ -480,9 +533,15 @@ int print_usage(const char* prg)
 {
     std::fprintf(stderr,
                  "usage: %s --sample OUT.log\n"
-                 "       %s --bench SIZE_MB OUT.log [--seed N]\n"
-                 "       %s --bench-dict OUT.csv [--seed N]\n",
-                 prg, prg, prg);
+                 "       %s --bench SIZE_MB OUT.log [LOG OPTIONS]\n"
+                 "       %s --bench-dict OUT.csv [--seed N]\n"
+                 "       %s --series N DIR [--log-kb K] [--compress FORMAT[,FORMAT...]] [--compress-every K]\n"
+                 "              [LOG OPTIONS]\n"
+                 "LOG OPTIONS: [--seed N] [--thread N] [--sequence N] [--first-scn N]\n"
+                 "             [--first-time 'YYYY-MM-DD HH:MM:SS']\n"
+                 "--series writes DIR/THREAD_SEQUENCE.arc, and compresses every K-th log\n"
+                 "(FORMAT: gz, zst, xz or bz2, taken in turn) into .arc.FORMAT.\n",
+                 prg, prg, prg, prg);
     return 2;
 }
 
@@ -494,6 +553,43 @@ bool parse_u64(const char* s, uint64_t& v)
     return *s >= '0' && *s <= '9' && *end == '\0' && errno == 0;
 }
 
+bool parse_u32(const char* s, uint32_t& v)
+{
+    uint64_t w;
+    if (!parse_u64(s, w) || w > UINT32_MAX)
+        return false;
+    v = uint32_t(w);
+    return true;
+}
+
+// 'YYYY-MM-DD HH:MM:SS' in the redo header's calendar.
+bool parse_time(const char* s, uint32_t& t)
+{
+    int y, mo, d, h, mi, sec, n = 0;
+    if (std::sscanf(s, "%4d-%2d-%2d %2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &sec, &n) != 6 || s[n] != '\0')
+        return false;
+    if (y < 1988 || y > 2123 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 59)
+        return false;
+    t = redo_time(y, mo, d, h, mi, sec);
+    return true;
+}
+
+bool parse_packings(const char* s, std::vector<Packing>& out)
+{
+    std::string list(s);
+    size_t at = 0;
+    while (at <= list.size()) {
+        size_t comma = std::min(list.find(',', at), list.size());
+        const std::string f = list.substr(at, comma - at);
+        const Packing* p = packing_named(f);
+        if (p == nullptr)
+            return false;
+        out.push_back(*p);
+        at = comma + 1;
+    }
+    return !out.empty();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -501,21 +597,59 @@ int main(int argc, char** argv)
     try {
         if (argc == 3 && std::strcmp(argv[1], "--sample") == 0)
             return write_sample(argv[2]);
-        if ((argc == 4 || argc == 6) && std::strcmp(argv[1], "--bench") == 0) {
-            uint64_t size_mb, seed = 1;
-            if (!parse_u64(argv[2], size_mb) || size_mb == 0)
-                return print_usage(argv[0]);
-            if (argc == 6 && (std::strcmp(argv[4], "--seed") != 0 || !parse_u64(argv[5], seed)))
-                return print_usage(argv[0]);
-            return write_bench(size_mb, argv[3], seed);
-        }
+        const bool bench = argc >= 4 && std::strcmp(argv[1], "--bench") == 0;
+        const bool series = argc >= 4 && std::strcmp(argv[1], "--series") == 0;
         if ((argc == 3 || argc == 5) && std::strcmp(argv[1], "--bench-dict") == 0) {
             uint64_t seed = 1;
             if (argc == 5 && (std::strcmp(argv[3], "--seed") != 0 || !parse_u64(argv[4], seed)))
                 return print_usage(argv[0]);
             return write_bench_dict(argv[2], seed);
         }
-        return print_usage(argv[0]);
+        if (!bench && !series)
+            return print_usage(argv[0]);
+
+        uint64_t n, seed = 1;
+        bool timed = false;
+        LogOptions o;
+        Series s;
+        o.first_scn = 31000000;
+        if (!parse_u64(argv[2], n) || n == 0)
+            return print_usage(argv[0]);
+        for (int i = 4; i < argc; i += 2) {
+            const char* opt = argv[i];
+            const char* val = i + 1 < argc ? argv[i + 1] : nullptr;
+            bool ok = val != nullptr;
+            if (!ok)
+                ;
+            else if (std::strcmp(opt, "--seed") == 0)
+                ok = parse_u64(val, seed);
+            else if (std::strcmp(opt, "--thread") == 0)
+                ok = parse_u32(val, o.thread);
+            else if (std::strcmp(opt, "--sequence") == 0)
+                ok = parse_u32(val, o.sequence);
+            else if (std::strcmp(opt, "--first-scn") == 0)
+                ok = parse_u64(val, o.first_scn) && o.first_scn < 0xFFFFFFFFFFFFULL / 2;
+            else if (std::strcmp(opt, "--first-time") == 0)
+                ok = timed = parse_time(val, o.first_time);
+            else if (series && std::strcmp(opt, "--log-kb") == 0)
+                ok = parse_u64(val, s.log_kb) && s.log_kb > 0 && s.log_kb < (1ULL << 30);
+            else if (series && std::strcmp(opt, "--compress") == 0)
+                ok = parse_packings(val, s.packings);
+            else if (series && std::strcmp(opt, "--compress-every") == 0)
+                ok = parse_u64(val, s.every) && s.every > 0;
+            else
+                ok = false;
+            if (!ok)
+                return print_usage(argv[0]);
+        }
+        if (bench) {
+            if (timed)
+                o.next_time = o.first_time + 3600;
+            return write_bench(n, argv[3], seed, o);
+        }
+        s.count = n;
+        s.dir = argv[3];
+        return write_series(s, seed, o);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qvgen: %s\n", e.what());
         return 1;

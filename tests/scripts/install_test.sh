@@ -120,6 +120,16 @@ grep -qF 'HR.ORDER_LINES,DELETE,"delete from ""HR"".""ORDER_LINES""' "$work/deco
 check_page "$prefix/share/man/man1/quorvil-decode.1.gz" "$source_dir/decode/quorvil-decode.1" \
     NAME SYNOPSIS DESCRIPTION OPTIONS "DICTIONARY FILES" OUTPUT "EXIT STATUS" EXAMPLES LIMITS
 
+# --- quorvil-folder, installed beside quorvil: it mines with that quorvil -------
+folder="$prefix/bin/quorvil-folder"
+mkdir "$work/arch" && cp "$log" "$work/arch/1_1.arc"
+PATH=/nonexistent "$folder" -out "$work/redo.db" "$work/arch" >"$work/folder.out" 2>&1 ||
+    { cat "$work/folder.out" >&2; fail "installed quorvil-folder failed on the sample log"; }
+[ "$(sqlite3 "$work/redo.db" 'SELECT lines FROM logs')" = "$(($(wc -l <"$source_dir/samples/sample.csv") - 1))" ] ||
+    fail "installed quorvil-folder did not load the sample's lines"
+check_page "$prefix/share/man/man1/quorvil-folder.1.gz" "$source_dir/folder/quorvil-folder.1" \
+    NAME SYNOPSIS DESCRIPTION OPTIONS "THE DATABASE" OUTPUT "EXIT STATUS"
+
 # --- cpack -G DEB ------------------------------------------------------------
 pkgdir="$work/pkg"
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$pkgdir" >"$work/cpack.out" 2>&1 ||
@@ -141,7 +151,7 @@ done
 ! grep -qx './usr/share/man/man1/quorvil.1' "$work/paths" || fail "package holds an uncompressed ./usr/share/man/man1/quorvil.1"
 awk '$NF == "./usr/bin/quorvil" && $1 == "-rwxr-xr-x" { found = 1 } END { exit !found }' "$work/contents" ||
     fail "./usr/bin/quorvil in the package is not mode 755"
-for p in ./usr/bin/quorvil-info ./usr/bin/quorvil-decode; do
+for p in ./usr/bin/quorvil-info ./usr/bin/quorvil-decode ./usr/bin/quorvil-folder; do
     awk -v p="$p" '$NF == p && $1 == "-rwxr-xr-x" { found = 1 } END { exit !found }' "$work/contents" ||
         { cat "$work/contents" >&2; fail "package holds no $p of mode 755"; }
 done
