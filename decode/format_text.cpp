@@ -8,6 +8,10 @@
  * the ASCII characters (checked through iconv when the set is opened) is
  * copied as it is.  Bytes that are not text of the set, a character cut
  * short and a character U+0000 leave the value in hex.
+ *
+ * A set iconv reads as UTF-8 (AL32UTF8, and UTF8 without surrogate pairs to
+ * join) gives back its own bytes when they are valid, so copy_utf8 checks
+ * them as the C library's UTF-8 reader does and copies them, without iconv.
  */
 #include "quorvil_decode.h"
 
@@ -67,6 +71,73 @@ static size_t ascii_run(const uint8_t *b, size_t n, bool *quote)
     return i;
 }
 
+/*
+ * Length of the character of UTF-8 that starts b[0..n) with lead byte b[0]
+ * >= 0x80, or 0 when it is not one the C library's UTF-8 reader takes: two
+ * bytes from c2, three from e0 a0 (ed 80-9f only: no surrogates), four from
+ * f0 90 up to f7 (it takes values up to 1fffff).
+ */
+static size_t utf8_char(const uint8_t *b, size_t n)
+{
+    uint8_t c = b[0];
+
+    if (c >= 0xc2 && c <= 0xdf)
+        return n >= 2 && (b[1] & 0xc0) == 0x80 ? 2 : 0;
+    if (c >= 0xe0 && c <= 0xef) {
+        uint8_t lo = c == 0xe0 ? 0xa0 : 0x80, hi = c == 0xed ? 0x9f : 0xbf;
+        return n >= 3 && b[1] >= lo && b[1] <= hi && (b[2] & 0xc0) == 0x80 ? 3 : 0;
+    }
+    if (c >= 0xf0 && c <= 0xf7) {
+        uint8_t lo = c == 0xf0 ? 0x90 : 0x80;
+        return n >= 4 && b[1] >= lo && b[1] <= 0xbf && (b[2] & 0xc0) == 0x80 && (b[3] & 0xc0) == 0x80 ? 4 : 0;
+    }
+    return 0;
+}
+
+/* b[0..n) as UTF-8 text into the literal, ' and " doubled; false when it is
+ * not valid UTF-8 or holds U+0000 (then the literal may hold a piece of it,
+ * which the caller drops). */
+static bool copy_utf8(DECODER *dc, const uint8_t *b, size_t n)
+{
+    char *o = dc->lit + dc->lit_len;
+    size_t i = 0;
+
+    while (i < n) {
+#ifdef __SSE2__
+        // sixteen bytes of 01..7f without a quote go as they are
+        const __m128i zero = _mm_setzero_si128(), apos = _mm_set1_epi8('\''), dq = _mm_set1_epi8('"');
+        while (i + 16 <= n) {
+            __m128i x = _mm_loadu_si128((const __m128i *)(b + i));
+            __m128i plain = _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi8(x, apos), _mm_cmpeq_epi8(x, dq)),
+                                             _mm_cmpgt_epi8(x, zero));
+            if (_mm_movemask_epi8(plain) != 0xffff)
+                break;
+            _mm_storeu_si128((__m128i *)o, x);
+            o += 16;
+            i += 16;
+        }
+        if (i >= n)
+            break;
+#endif
+        uint8_t c = b[i];
+        if (c - 1u < 0x7fu) {
+            if (c == '\'' || c == '"')
+                *o++ = (char)c;
+            *o++ = (char)c;
+            i++;
+            continue;
+        }
+        size_t k = c == 0 ? 0 : utf8_char(b + i, n - i);
+        if (k == 0)
+            return false;
+        memcpy(o, b + i, k);
+        o += k;
+        i += k;
+    }
+    dc->lit_len = (size_t)(o - dc->lit);
+    return true;
+}
+
 int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n)
 {
     const char *utf8;
@@ -76,6 +147,19 @@ int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, siz
 
     if (tc->cs == NULL)
         return 0;
+    if (tc->utf8_same && !(tc->cs->cesu && memchr(b, 0xed, n) != NULL)) {
+        size_t start = dc->lit_len;
+        // make_room left 4 bytes a byte of the value, and N'' around it
+        if (national)
+            LIT_LIT(dc, "N");
+        LIT_LIT(dc, "'");
+        if (!copy_utf8(dc, b, n)) {
+            dc->lit_len = start;
+            return 0;
+        }
+        LIT_LIT(dc, "'");
+        return 1;
+    }
     if (tc->ascii_same)
         ascii = ascii_run(b, n, &quote);
     if (ascii == n) {

@@ -12,6 +12,10 @@
  */
 #include "quorvil_decode.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 typedef int (*FIXED_FORMAT)(const uint8_t *b, size_t n, char *out);
 
 static int format_bfloat(const uint8_t *b, size_t n, char *out)
@@ -98,6 +102,21 @@ size_t read_hex(SPAN value, uint8_t *b)
     size_t i = 0, n = (value.n - pre - post) / 2;
     const char *d = value.p + pre;
 
+#ifdef __SSE2__
+    // thirty-two digits at a time, as below: each digit's value, then the
+    // two digits of each 16-bit lane made one byte, packed to sixteen bytes
+    const __m128i low = _mm_set1_epi8(0x0f), one = _mm_set1_epi8(1), lane_low = _mm_set1_epi16(0x00ff);
+    for (; i + 16 <= n; i += 16) {
+        __m128i v[2];
+        for (int h = 0; h < 2; h++) {
+            __m128i x = _mm_loadu_si128((const __m128i *)(d + 2 * i + 16 * h));
+            __m128i t = _mm_and_si128(_mm_srli_epi16(x, 6), one);
+            x = _mm_add_epi8(_mm_and_si128(x, low), _mm_add_epi8(t, _mm_slli_epi16(t, 3)));
+            v[h] = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(x, lane_low), 4), _mm_srli_epi16(x, 8));
+        }
+        _mm_storeu_si128((__m128i *)(b + i), _mm_packus_epi16(v[0], v[1]));
+    }
+#endif
     // eight digits at a time: a digit's value is its low nibble, plus 9 for
     // a-f (bit 6 set); then two digits of each 16-bit lane make one byte
     for (; i + 4 <= n; i += 4) {

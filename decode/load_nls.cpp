@@ -99,6 +99,7 @@ int set_charsets(DECODER *dc, const char *db, const char *nat, const char *file)
             return -1;
         }
         tc->ascii_same = ascii_kept(tc->cd, strcmp(cs->iconv, "UTF-16BE") == 0);
+        tc->utf8_same = strcmp(cs->iconv, "UTF-8") == 0;
     }
     return 0;
 }

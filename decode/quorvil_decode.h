@@ -85,6 +85,7 @@ typedef struct __text_conv {
     const CHARSET *cs;
     iconv_t cd;
     bool ascii_same;          /* bytes 01..7f are those characters: no iconv for them */
+    bool utf8_same;           /* the set is read by iconv as UTF-8: its valid text is copied as it is */
 } TEXT_CONV;
 
 /* One piece of CSV text: a field as it sits in the line, quotes included. */
