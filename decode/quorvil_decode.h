@@ -176,12 +176,39 @@ int read_record(DECODER *dc, SPAN *rec);
 /* write_output.cpp */
 void out_put_slow(DECODER *dc, const char *p, size_t n);
 int out_flush(DECODER *dc);
+
+/* n bytes from s to d, inline: most pieces of a line are short, and a call
+ * to memcpy costs more than the copy.  Two overlapping loads and stores
+ * cover 4..16 bytes without touching a byte outside either range. */
+static inline void copy_bytes(char *d, const char *s, size_t n)
+{
+    if (n > 16) {
+        memcpy(d, s, n);
+    } else if (n >= 8) {
+        uint64_t a, b;
+        memcpy(&a, s, 8);
+        memcpy(&b, s + n - 8, 8);
+        memcpy(d, &a, 8);
+        memcpy(d + n - 8, &b, 8);
+    } else if (n >= 4) {
+        uint32_t a, b;
+        memcpy(&a, s, 4);
+        memcpy(&b, s + n - 4, 4);
+        memcpy(d, &a, 4);
+        memcpy(d + n - 4, &b, 4);
+    } else if (n > 0) {
+        d[0] = s[0];
+        d[n / 2] = s[n / 2];
+        d[n - 1] = s[n - 1];
+    }
+}
+
+/* out_bytes counts what is gathered when it leaves obuf (out_put_slow, out_flush). */
 static inline void out_put(DECODER *dc, const char *p, size_t n)
 {
     if (n <= OBUF_SIZE - dc->opos) {
-        memcpy(dc->obuf + dc->opos, p, n);
+        copy_bytes(dc->obuf + dc->opos, p, n);
         dc->opos += n;
-        dc->out_bytes += n;
         return;
     }
     out_put_slow(dc, p, n);
