@@ -96,7 +96,9 @@ static size_t utf8_char(const uint8_t *b, size_t n)
 
 /* b[0..n) as UTF-8 text into the literal, ' and " doubled; false when it is
  * not valid UTF-8 or holds U+0000 (then the literal may hold a piece of it,
- * which the caller drops). */
+ * which the caller drops).  b has 16 bytes of room past n (dc->bytes, see
+ * make_room) and the literal 16 past its own, so sixteen bytes are loaded
+ * and stored at a time and only the run of plain ones counted. */
 static bool copy_utf8(DECODER *dc, const uint8_t *b, size_t n)
 {
     char *o = dc->lit + dc->lit_len;
@@ -104,20 +106,19 @@ static bool copy_utf8(DECODER *dc, const uint8_t *b, size_t n)
 
     while (i < n) {
 #ifdef __SSE2__
-        // sixteen bytes of 01..7f without a quote go as they are
+        // the run of bytes 01..7f but ' and " that starts at i goes as it is
         const __m128i zero = _mm_setzero_si128(), apos = _mm_set1_epi8('\''), dq = _mm_set1_epi8('"');
-        while (i + 16 <= n) {
-            __m128i x = _mm_loadu_si128((const __m128i *)(b + i));
-            __m128i plain = _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi8(x, apos), _mm_cmpeq_epi8(x, dq)),
-                                             _mm_cmpgt_epi8(x, zero));
-            if (_mm_movemask_epi8(plain) != 0xffff)
-                break;
-            _mm_storeu_si128((__m128i *)o, x);
-            o += 16;
-            i += 16;
-        }
-        if (i >= n)
-            break;
+        __m128i x = _mm_loadu_si128((const __m128i *)(b + i));
+        __m128i plain = _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi8(x, apos), _mm_cmpeq_epi8(x, dq)),
+                                         _mm_cmpgt_epi8(x, zero));
+        size_t run = (size_t)__builtin_ctz(~(unsigned)_mm_movemask_epi8(plain));
+        if (run > n - i)
+            run = n - i;
+        _mm_storeu_si128((__m128i *)o, x);
+        o += run;
+        i += run;
+        if (run == 16 || i == n)
+            continue;
 #endif
         uint8_t c = b[i];
         if (c - 1u < 0x7fu) {

@@ -72,11 +72,12 @@ const uint8_t hex_values[256] = {
  * values, so that nothing is checked or grown value by value.  A byte of a
  * value is two digits of the line and gives at most 4 bytes of UTF-8, each
  * doubled at most when it is a quote: 4 * line_len in all; every value adds
- * at most LITERAL_MAX, the time zone and N'' around its text.
+ * at most LITERAL_MAX, the time zone and N'' around its text.  Both keep 16
+ * bytes past that, which format_text loads and stores sixteen at a time.
  */
 bool make_room(DECODER *dc, size_t line_len, size_t nitems)
 {
-    size_t lit = 4 * line_len + nitems * (LITERAL_MAX + dc->tz_text.size() + 16), bytes = line_len / 2 + 16;
+    size_t lit = 4 * line_len + nitems * (LITERAL_MAX + dc->tz_text.size() + 16) + 16, bytes = line_len / 2 + 16;
 
     if (lit > dc->lit_cap) {
         char *p = (char *)realloc(dc->lit, lit);
