@@ -57,20 +57,21 @@ static bool take(CURSOR *c, const char *s, size_t n)
 }
 #define TAKE(c, s) take((c), (s), sizeof(s) - 1)
 
-/* A decimal number, perhaps negative, of at most 18 digits. */
+/* A decimal number, perhaps negative, of at most 18 digits, not followed by
+ * another digit. */
 static bool take_int(CURSOR *c, int64_t *v)
 {
-    bool neg = TAKE(c, "-");
-    int digits = 0;
+    const char *p = c->p, *e = c->e;
+    bool neg = p < e && *p == '-';
+    int64_t x = 0;
 
-    *v = 0;
-    while (c->p < c->e && *c->p >= '0' && *c->p <= '9' && digits < 18) {
-        *v = *v * 10 + (*c->p++ - '0');
-        digits++;
-    }
-    if (neg)
-        *v = -*v;
-    return digits > 0 && (c->p == c->e || *c->p < '0' || *c->p > '9');
+    p += neg;
+    const char *s = p, *stop = e - p > 18 ? p + 18 : e;
+    while (p < stop && (unsigned)(*p - '0') < 10)
+        x = x * 10 + (*p++ - '0');
+    c->p = p;
+    *v = neg ? -x : x;
+    return p > s && (p == e || (unsigned)(*p - '0') >= 10);
 }
 
 static bool take_name(CURSOR *c, STMT_ITEM *it)
@@ -115,9 +116,9 @@ static bool take_condition(CURSOR *c, STMT_ITEM *it)
     return TAKE(c, "=") && take_value(c, it) && !it->is_null;
 }
 
-static STMT_ITEM *next_item(DECODER *dc, STATEMENT *st)
+static inline STMT_ITEM *next_item(DECODER *dc, STATEMENT *st)
 {
-    if (st->nitems == dc->items.size())
+    if (__builtin_expect(st->nitems == dc->items.size(), 0))
         dc->items.resize(dc->items.size() * 2 + 16);
     STMT_ITEM *it = &dc->items[st->nitems++];
     it->is_null = it->hidden = false;
