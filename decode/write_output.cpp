@@ -45,6 +45,14 @@ void out_put_slow(DECODER *dc, const char *p, size_t n)
     dc->opos = n;
 }
 
+/* The piece does not fit before the room kept at the end of obuf (out_at is the fast path). */
+char *out_at_slow(DECODER *dc, char *o, const char *p, size_t n)
+{
+    dc->opos = (size_t)(o - dc->obuf);
+    out_put(dc, p, n);
+    return dc->obuf + dc->opos;
+}
+
 int out_flush(DECODER *dc)
 {
     dc->out_bytes += dc->opos;
