@@ -57,7 +57,11 @@ static void resolve_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
     dc->lit_len = 0;
     for (size_t i = 0; i < st->nitems; i++) {
         STMT_ITEM *it = &dc->items[i];
-        const DICT_COLUMN *c = find_column(t, it->col);
+        // columns are mostly numbered 1..n with no gaps: the one at n - 1
+        const DICT_COLUMN *c = it->col > 0 && (uint64_t)it->col <= t->cols.size() &&
+                                       t->cols[(size_t)it->col - 1].segid == (uint64_t)it->col
+                                   ? &t->cols[(size_t)it->col - 1]
+                                   : find_column(t, it->col);
 
         it->hidden = c != NULL && c->hidden;
         it->out_name = c ? c->out : it->name;
@@ -121,10 +125,11 @@ void decode_line(DECODER *dc, SPAN rec)
         for (size_t i = 0; i < st.nitems; i++)
             dc->items[i].out_name = dc->items[i].name;
         char *o = dc->obuf + dc->opos;
-        o = out_at(dc, o, rec.p, rec.n);
-        o = OUT_LIT_AT(dc, o, ",");
-        o = write_undo(dc, o, &st, st.table);
-        o = OUT_LIT_AT(dc, o, "\n");
+        const char *end = out_end(dc);
+        o = out_at(dc, o, end, rec.p, rec.n);
+        o = OUT_LIT_AT(dc, o, end, ",");
+        o = write_undo(dc, o, end, &st, st.table);
+        o = OUT_LIT_AT(dc, o, end, "\n");
         dc->opos = (size_t)(o - dc->obuf);
         dc->unknown_obj++;
         return;
@@ -138,15 +143,16 @@ void decode_line(DECODER *dc, SPAN rec)
         dc->stale++;
     SPAN table = t->out_token;
     char *o = dc->obuf + dc->opos;
-    o = out_at(dc, o, rec.p, (size_t)(f[6].p - rec.p));
-    o = out_at(dc, o, t->out_label.p, t->out_label.n);
-    o = OUT_LIT_AT(dc, o, ",");
-    o = out_at(dc, o, op.p, op.n);
-    o = OUT_LIT_AT(dc, o, ",");
-    o = write_redo(dc, o, &st, table);
-    o = OUT_LIT_AT(dc, o, ",");
-    o = write_undo(dc, o, &st, table);
-    o = OUT_LIT_AT(dc, o, "\n");
+    const char *end = out_end(dc);
+    o = out_at(dc, o, end, rec.p, (size_t)(f[6].p - rec.p));
+    o = out_at(dc, o, end, t->out_label.p, t->out_label.n);
+    o = OUT_LIT_AT(dc, o, end, ",");
+    o = out_at(dc, o, end, op.p, op.n);
+    o = OUT_LIT_AT(dc, o, end, ",");
+    o = write_redo(dc, o, end, &st, table);
+    o = OUT_LIT_AT(dc, o, end, ",");
+    o = write_undo(dc, o, end, &st, table);
+    o = OUT_LIT_AT(dc, o, end, "\n");
     dc->opos = (size_t)(o - dc->obuf);
     dc->decoded++;
 }

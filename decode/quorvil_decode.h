@@ -227,7 +227,7 @@ static inline void out_put(DECODER *dc, const char *p, size_t n)
  * The writers of a row line keep their place in obuf in a local pointer o
  * rather than in dc->opos: every byte stored through a char pointer may be
  * dc->opos as far as the compiler knows, so a place kept there is loaded
- * again after each piece.  out_at and out_lit_at give back the new place;
+ * again after each piece.  out_at and OUT_LIT_AT give back the new place;
  * dc->opos is set from it when the line is done.
  *
  * WILD_SLACK: a piece is copied sixteen bytes at a time, so up to 15 bytes
@@ -236,10 +236,17 @@ static inline void out_put(DECODER *dc, const char *p, size_t n)
  */
 char *out_at_slow(DECODER *dc, char *o, const char *p, size_t n);
 
-/* n bytes of p at o, p readable WILD_SLACK bytes past n. */
-static inline char *out_at(DECODER *dc, char *o, const char *p, size_t n)
+/* The end of the room out_at writes in: obuf stays where it is all the run,
+ * so a writer takes it once and keeps it where stores cannot touch it. */
+static inline const char *out_end(const DECODER *dc)
 {
-    if (__builtin_expect(dc->obuf + OBUF_SIZE - WILD_SLACK - o >= (ptrdiff_t)n, 1)) {
+    return dc->obuf + OBUF_SIZE - WILD_SLACK;
+}
+
+/* n bytes of p at o, p readable WILD_SLACK bytes past n; end from out_end. */
+static inline char *out_at(DECODER *dc, char *o, const char *end, const char *p, size_t n)
+{
+    if (__builtin_expect(end - o >= (ptrdiff_t)n, 1)) {
         char *e = o + n;
 #ifdef __SSE2__
         do {
@@ -255,16 +262,16 @@ static inline char *out_at(DECODER *dc, char *o, const char *p, size_t n)
     return out_at_slow(dc, o, p, n);
 }
 
-/* n bytes of p at o, p read no further than n (a name from the dictionary). */
-static inline char *out_exact_at(DECODER *dc, char *o, const char *p, size_t n)
+/* n bytes of p at o, p read no further than n (text of the program). */
+static inline char *out_exact_at(DECODER *dc, char *o, const char *end, const char *p, size_t n)
 {
-    if (__builtin_expect(dc->obuf + OBUF_SIZE - WILD_SLACK - o >= (ptrdiff_t)n, 1)) {
+    if (__builtin_expect(end - o >= (ptrdiff_t)n, 1)) {
         copy_bytes(o, p, n);
         return o + n;
     }
     return out_at_slow(dc, o, p, n);
 }
-#define OUT_LIT_AT(dc, o, s) out_exact_at((dc), (o), (s), sizeof(s) - 1)
+#define OUT_LIT_AT(dc, o, end, s) out_exact_at((dc), (o), (end), (s), sizeof(s) - 1)
 
 /* decode_stream.cpp */
 int decode_stream(DECODER *dc);
@@ -277,8 +284,8 @@ void decode_line(DECODER *dc, SPAN rec);
 bool parse_statement(DECODER *dc, SPAN sql, STATEMENT *st);
 
 /* write_statements.cpp */
-char *write_redo(DECODER *dc, char *o, const STATEMENT *st, SPAN table);
-char *write_undo(DECODER *dc, char *o, const STATEMENT *st, SPAN table);
+char *write_redo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPAN table);
+char *write_undo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPAN table);
 
 /* format_value.cpp: the literal of one value; 1 written, 0 left in hex, -1 not hex digits */
 int format_value(DECODER *dc, uint8_t kind, SPAN value);

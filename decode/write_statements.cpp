@@ -19,83 +19,83 @@
  * it wrote (see out_at).  Every span it copies (pieces of the line, the
  * literals, the dictionary's names) has WILD_SLACK bytes of room after it. */
 
-static inline char *put_span(DECODER *dc, char *o, SPAN s)
+static inline char *put_span(DECODER *dc, char *o, const char *end, SPAN s)
 {
-    return out_at(dc, o, s.p, s.n);
+    return out_at(dc, o, end, s.p, s.n);
 }
 
-static inline char *put_name(DECODER *dc, char *o, SPAN s)
+static inline char *put_name(DECODER *dc, char *o, const char *end, SPAN s)
 {
-    return out_at(dc, o, s.p, s.n);
+    return out_at(dc, o, end, s.p, s.n);
 }
 
-static inline char *put_value(DECODER *dc, char *o, const STMT_ITEM *it)
+static inline char *put_value(DECODER *dc, char *o, const char *end, const STMT_ITEM *it)
 {
     if (it->is_null)
-        return OUT_LIT_AT(dc, o, "NULL");
+        return OUT_LIT_AT(dc, o, end, "NULL");
     if (it->lit_len > 0)
-        return out_at(dc, o, dc->lit + it->lit_off, it->lit_len);
-    return put_span(dc, o, it->value);
+        return out_at(dc, o, end, dc->lit + it->lit_off, it->lit_len);
+    return put_span(dc, o, end, it->value);
 }
 
 /* name IS NULL, or name=value, of item it. */
-static inline char *put_condition(DECODER *dc, char *o, SPAN name, const STMT_ITEM *it, bool and_before)
+static inline char *put_condition(DECODER *dc, char *o, const char *end, SPAN name, const STMT_ITEM *it, bool and_before)
 {
     if (and_before)
-        o = OUT_LIT_AT(dc, o, " and ");
-    o = put_name(dc, o, name);
+        o = OUT_LIT_AT(dc, o, end, " and ");
+    o = put_name(dc, o, end, name);
     if (it->is_null)
-        return OUT_LIT_AT(dc, o, " IS NULL");
-    o = OUT_LIT_AT(dc, o, "=");
-    return put_value(dc, o, it);
+        return OUT_LIT_AT(dc, o, end, " IS NULL");
+    o = OUT_LIT_AT(dc, o, end, "=");
+    return put_value(dc, o, end, it);
 }
 
-static char *put_insert(DECODER *dc, char *o, SPAN table, const STMT_ITEM *it, size_t n)
+static char *put_insert(DECODER *dc, char *o, const char *end, SPAN table, const STMT_ITEM *it, size_t n)
 {
     bool first = true;
 
-    o = OUT_LIT_AT(dc, o, "\"insert into ");
-    o = put_name(dc, o, table);
-    o = OUT_LIT_AT(dc, o, " (");
+    o = OUT_LIT_AT(dc, o, end, "\"insert into ");
+    o = put_name(dc, o, end, table);
+    o = OUT_LIT_AT(dc, o, end, " (");
     for (size_t i = 0; i < n; i++) {
         if (it[i].hidden)
             continue;
         if (!first)
-            o = OUT_LIT_AT(dc, o, ",");
-        o = put_name(dc, o, it[i].out_name);
+            o = OUT_LIT_AT(dc, o, end, ",");
+        o = put_name(dc, o, end, it[i].out_name);
         first = false;
     }
-    o = OUT_LIT_AT(dc, o, ") values (");
+    o = OUT_LIT_AT(dc, o, end, ") values (");
     first = true;
     for (size_t i = 0; i < n; i++) {
         if (it[i].hidden)
             continue;
         if (!first)
-            o = OUT_LIT_AT(dc, o, ",");
-        o = put_value(dc, o, &it[i]);
+            o = OUT_LIT_AT(dc, o, end, ",");
+        o = put_value(dc, o, end, &it[i]);
         first = false;
     }
-    return OUT_LIT_AT(dc, o, ");\"");
+    return OUT_LIT_AT(dc, o, end, ");\"");
 }
 
 /* " where " and the conditions, then ";" and the closing quote. */
-static char *put_where(DECODER *dc, char *o, const STMT_ITEM *it, size_t n, bool and_before)
+static char *put_where(DECODER *dc, char *o, const char *end, const STMT_ITEM *it, size_t n, bool and_before)
 {
     for (size_t i = 0; i < n; i++) {
         if (it[i].hidden)
             continue;
-        o = put_condition(dc, o, it[i].out_name, &it[i], and_before);
+        o = put_condition(dc, o, end, it[i].out_name, &it[i], and_before);
         and_before = true;
     }
-    return OUT_LIT_AT(dc, o, ";\"");
+    return OUT_LIT_AT(dc, o, end, ";\"");
 }
 
-static char *put_delete(DECODER *dc, char *o, SPAN table, const STMT_ITEM *it, size_t n)
+static char *put_delete(DECODER *dc, char *o, const char *end, SPAN table, const STMT_ITEM *it, size_t n)
 {
-    o = OUT_LIT_AT(dc, o, "\"delete from ");
-    o = put_name(dc, o, table);
-    o = OUT_LIT_AT(dc, o, " where ");
-    return put_where(dc, o, it, n, false);
+    o = OUT_LIT_AT(dc, o, end, "\"delete from ");
+    o = put_name(dc, o, end, table);
+    o = OUT_LIT_AT(dc, o, end, " where ");
+    return put_where(dc, o, end, it, n, false);
 }
 
 static size_t visible(const STMT_ITEM *it, size_t n)
@@ -106,31 +106,31 @@ static size_t visible(const STMT_ITEM *it, size_t n)
     return v;
 }
 
-char *write_redo(DECODER *dc, char *o, const STATEMENT *st, SPAN table)
+char *write_redo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPAN table)
 {
     const STMT_ITEM *it = dc->items.data();
     bool first = true;
 
     switch (st->kind) {
     case ST_INSERT:
-        return put_insert(dc, o, table, it, st->nitems);
+        return put_insert(dc, o, end, table, it, st->nitems);
     case ST_DELETE:
-        return put_delete(dc, o, table, it, st->nitems);
+        return put_delete(dc, o, end, table, it, st->nitems);
     case ST_UPDATE:
-        o = OUT_LIT_AT(dc, o, "\"update ");
-        o = put_name(dc, o, table);
-        o = OUT_LIT_AT(dc, o, " set");
+        o = OUT_LIT_AT(dc, o, end, "\"update ");
+        o = put_name(dc, o, end, table);
+        o = OUT_LIT_AT(dc, o, end, " set");
         for (size_t i = 0; i < st->nset; i++) {
             if (it[i].hidden)
                 continue;
-            o = first ? OUT_LIT_AT(dc, o, " ") : OUT_LIT_AT(dc, o, ",");
-            o = put_name(dc, o, it[i].out_name);
-            o = OUT_LIT_AT(dc, o, "=");
-            o = put_value(dc, o, &it[i]);
+            o = first ? OUT_LIT_AT(dc, o, end, " ") : OUT_LIT_AT(dc, o, end, ",");
+            o = put_name(dc, o, end, it[i].out_name);
+            o = OUT_LIT_AT(dc, o, end, "=");
+            o = put_value(dc, o, end, &it[i]);
             first = false;
         }
-        o = OUT_LIT_AT(dc, o, " where ");
-        return put_where(dc, o, it + st->nset, st->nitems - st->nset, false);
+        o = OUT_LIT_AT(dc, o, end, " where ");
+        return put_where(dc, o, end, it + st->nset, st->nitems - st->nset, false);
     }
     return o;
 }
@@ -145,7 +145,7 @@ static size_t gather(const STMT_ITEM *it, size_t lo, size_t hi, std::vector<size
     return idx->size();
 }
 
-char *write_undo(DECODER *dc, char *o, const STATEMENT *st, SPAN table)
+char *write_undo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPAN table)
 {
     const STMT_ITEM *it = dc->items.data();
     std::vector<size_t> &set = dc->set_idx, &cond = dc->cond_idx;
@@ -153,11 +153,11 @@ char *write_undo(DECODER *dc, char *o, const STATEMENT *st, SPAN table)
     switch (st->kind) {
     case ST_INSERT:
         if (visible(it, st->nitems) > 0)
-            o = put_delete(dc, o, table, it, st->nitems);
+            o = put_delete(dc, o, end, table, it, st->nitems);
         break;
     case ST_DELETE:
         if (visible(it, st->nitems) > 0)
-            o = put_insert(dc, o, table, it, st->nitems);
+            o = put_insert(dc, o, end, table, it, st->nitems);
         break;
     case ST_UPDATE: {
         size_t m = gather(it, 0, st->nset, &set), k = gather(it, st->nset, st->nitems, &cond);
@@ -167,21 +167,21 @@ char *write_undo(DECODER *dc, char *o, const STATEMENT *st, SPAN table)
             if (it[set[i]].col != it[cond[i]].col)
                 return o;
         // old values into the set list, new values into the where clause
-        o = OUT_LIT_AT(dc, o, "\"update ");
-        o = put_name(dc, o, table);
-        o = OUT_LIT_AT(dc, o, " set");
+        o = OUT_LIT_AT(dc, o, end, "\"update ");
+        o = put_name(dc, o, end, table);
+        o = OUT_LIT_AT(dc, o, end, " set");
         for (size_t i = 0; i < m; i++) {
-            o = i == 0 ? OUT_LIT_AT(dc, o, " ") : OUT_LIT_AT(dc, o, ",");
-            o = put_name(dc, o, it[set[i]].out_name);
-            o = OUT_LIT_AT(dc, o, "=");
-            o = put_value(dc, o, &it[cond[i]]);
+            o = i == 0 ? OUT_LIT_AT(dc, o, end, " ") : OUT_LIT_AT(dc, o, end, ",");
+            o = put_name(dc, o, end, it[set[i]].out_name);
+            o = OUT_LIT_AT(dc, o, end, "=");
+            o = put_value(dc, o, end, &it[cond[i]]);
         }
-        o = OUT_LIT_AT(dc, o, " where ");
+        o = OUT_LIT_AT(dc, o, end, " where ");
         for (size_t i = 0; i < m; i++)
-            o = put_condition(dc, o, it[set[i]].out_name, &it[set[i]], i > 0);
+            o = put_condition(dc, o, end, it[set[i]].out_name, &it[set[i]], i > 0);
         for (size_t i = m; i < k; i++)
-            o = put_condition(dc, o, it[cond[i]].out_name, &it[cond[i]], true);
-        o = OUT_LIT_AT(dc, o, ";\"");
+            o = put_condition(dc, o, end, it[cond[i]].out_name, &it[cond[i]], true);
+        o = OUT_LIT_AT(dc, o, end, ";\"");
         break;
     }
     }
