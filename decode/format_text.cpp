@@ -11,7 +11,9 @@
  *
  * A set iconv reads as UTF-8 (AL32UTF8, and UTF8 without surrogate pairs to
  * join) gives back its own bytes when they are valid, so copy_utf8 checks
- * them as the C library's UTF-8 reader does and copies them, without iconv.
+ * them as the C library's UTF-8 reader does and copies them, without iconv;
+ * set_charsets checks, at the edges of UTF-8, that iconv agrees before it
+ * lets copy_utf8 stand for it.
  */
 #include "quorvil_decode.h"
 
@@ -75,7 +77,8 @@ static size_t ascii_run(const uint8_t *b, size_t n, bool *quote)
  * Length of the character of UTF-8 that starts b[0..n) with lead byte b[0]
  * >= 0x80, or 0 when it is not one the C library's UTF-8 reader takes: two
  * bytes from c2, three from e0 a0 (ed 80-9f only: no surrogates), four from
- * f0 90 up to f7 (it takes values up to 1fffff).
+ * f0 90 up to f7, five from f8 88 up to fb, six from fc 84 up to fd (it
+ * takes the old forms, values up to 7fffffff, and none overlong).
  */
 static size_t utf8_char(const uint8_t *b, size_t n)
 {
@@ -87,9 +90,16 @@ static size_t utf8_char(const uint8_t *b, size_t n)
         uint8_t lo = c == 0xe0 ? 0xa0 : 0x80, hi = c == 0xed ? 0x9f : 0xbf;
         return n >= 3 && b[1] >= lo && b[1] <= hi && (b[2] & 0xc0) == 0x80 ? 3 : 0;
     }
-    if (c >= 0xf0 && c <= 0xf7) {
-        uint8_t lo = c == 0xf0 ? 0x90 : 0x80;
-        return n >= 4 && b[1] >= lo && b[1] <= 0xbf && (b[2] & 0xc0) == 0x80 && (b[3] & 0xc0) == 0x80 ? 4 : 0;
+    if (c >= 0xf0 && c <= 0xfd) {
+        size_t k = c <= 0xf7 ? 4 : c <= 0xfb ? 5 : 6;
+        // the lowest second byte that is not overlong
+        uint8_t lo = c == 0xf0 ? 0x90 : c == 0xf8 ? 0x88 : c == 0xfc ? 0x84 : 0x80;
+        if (n < k || b[1] < lo || b[1] > 0xbf)
+            return 0;
+        for (size_t i = 2; i < k; i++)
+            if ((b[i] & 0xc0) != 0x80)
+                return 0;
+        return k;
     }
     return 0;
 }

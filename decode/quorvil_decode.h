@@ -99,7 +99,7 @@ typedef struct __text_conv {
     const CHARSET *cs;
     iconv_t cd;
     bool ascii_same;          /* bytes 01..7f are those characters: no iconv for them */
-    bool utf8_same;           /* the set is read by iconv as UTF-8: its valid text is copied as it is */
+    bool utf8_same;           /* iconv reads the set as UTF-8 and keeps it (checked when opened): copy_utf8 stands for it */
 } TEXT_CONV;
 
 /* One column of a row statement: name and value as quorvil wrote them, and what is written for them. */
