@@ -57,10 +57,14 @@ static void resolve_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
     dc->lit_len = 0;
     for (size_t i = 0; i < st->nitems; i++) {
         STMT_ITEM *it = &dc->items[i];
-        const DICT_COLUMN *c = find_column(t, it->col);
+        // columns are mostly numbered 1..n with no gaps: the one at n - 1
+        const DICT_COLUMN *c = it->col > 0 && (uint64_t)it->col <= t->cols.size() &&
+                                       t->cols[(size_t)it->col - 1].segid == (uint64_t)it->col
+                                   ? &t->cols[(size_t)it->col - 1]
+                                   : find_column(t, it->col);
 
         it->hidden = c != NULL && c->hidden;
-        it->out_name = c ? SPAN{c->token.data(), c->token.size()} : it->name;
+        it->out_name = c ? c->out : it->name;
         if (it->is_null)
             continue;
         it->lit_off = dc->lit_len;
@@ -120,10 +124,13 @@ void decode_line(DECODER *dc, SPAN rec)
     if (t == NULL) {
         for (size_t i = 0; i < st.nitems; i++)
             dc->items[i].out_name = dc->items[i].name;
-        out_put(dc, rec.p, rec.n);
-        OUT_LIT(dc, ",");
-        write_undo(dc, &st, st.table);
-        OUT_LIT(dc, "\n");
+        char *o = dc->obuf + dc->opos;
+        const char *end = out_end(dc);
+        o = out_at(dc, o, end, rec.p, rec.n);
+        o = OUT_LIT_AT(dc, o, end, ",");
+        o = write_undo(dc, o, end, &st, st.table);
+        o = OUT_LIT_AT(dc, o, end, "\n");
+        dc->opos = (size_t)(o - dc->obuf);
         dc->unknown_obj++;
         return;
     }
@@ -134,15 +141,18 @@ void decode_line(DECODER *dc, SPAN rec)
     resolve_items(dc, t, &st);
     if (t->objd >= 0 && (uint64_t)t->objd != v[5])
         dc->stale++;
-    SPAN table = {t->token.data(), t->token.size()};
-    out_put(dc, rec.p, (size_t)(f[6].p - rec.p));
-    out_put(dc, t->label.data(), t->label.size());
-    OUT_LIT(dc, ",");
-    out_put(dc, op.p, op.n);
-    OUT_LIT(dc, ",");
-    write_redo(dc, &st, table);
-    OUT_LIT(dc, ",");
-    write_undo(dc, &st, table);
-    OUT_LIT(dc, "\n");
+    SPAN table = t->out_token;
+    char *o = dc->obuf + dc->opos;
+    const char *end = out_end(dc);
+    o = out_at(dc, o, end, rec.p, (size_t)(f[6].p - rec.p));
+    o = out_at(dc, o, end, t->out_label.p, t->out_label.n);
+    o = OUT_LIT_AT(dc, o, end, ",");
+    o = out_at(dc, o, end, op.p, op.n);
+    o = OUT_LIT_AT(dc, o, end, ",");
+    o = write_redo(dc, o, end, &st, table);
+    o = OUT_LIT_AT(dc, o, end, ",");
+    o = write_undo(dc, o, end, &st, table);
+    o = OUT_LIT_AT(dc, o, end, "\n");
+    dc->opos = (size_t)(o - dc->obuf);
     dc->decoded++;
 }

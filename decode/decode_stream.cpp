@@ -40,7 +40,7 @@ int decode_stream(DECODER *dc)
     int r, ret = 0;
 
     dc->ibuf_sz = IBUF_SIZE;
-    dc->ibuf = (char *)malloc(dc->ibuf_sz);
+    dc->ibuf = (char *)malloc(dc->ibuf_sz + WILD_SLACK);  // room that out_at may read past a line
     dc->obuf = (char *)malloc(OBUF_SIZE);
     if (dc->ibuf == NULL || dc->obuf == NULL) {
         fprintf(stderr, "Allocate work memory error: %s\n", strerror(errno));

@@ -14,6 +14,18 @@
 
 #define PLAIN_MAX 64
 
+/* The two decimal digits of 0..99. */
+static const struct digit_pairs {
+    char d[200];
+    constexpr digit_pairs() : d()
+    {
+        for (int i = 0; i < 100; i++) {
+            d[2 * i] = (char)('0' + i / 10);
+            d[2 * i + 1] = (char)('0' + i % 10);
+        }
+    }
+} pairs;
+
 int format_number(const uint8_t *b, size_t n, char *out)
 {
     char digits[40];
@@ -44,8 +56,7 @@ int format_number(const uint8_t *b, size_t n, char *out)
         // a digit byte outside its range; ff 65 (+infinity) lands here
         if (d < 0 || d > 99)
             return -1;
-        digits[2 * i] = (char)('0' + d / 10);
-        digits[2 * i + 1] = (char)('0' + d % 10);
+        memcpy(digits + 2 * i, pairs.d + 2 * d, 2);
     }
 
     // digits[i] weighs 10^(point - 1 - i)
@@ -74,18 +85,28 @@ int format_number(const uint8_t *b, size_t n, char *out)
         len += snprintf(out + len, 8, "E%c%d", e10 < 0 ? '-' : '+', e10 < 0 ? -e10 : e10);
         return len;
     }
+    // the integer part: digits a up to the point, zeros for the point past
+    // the last digit; the fraction: zeros up to digit a, digits up to z
     if (point <= a) {
         out[len++] = '0';
     } else {
-        for (int i = a; i < point; i++)
-            out[len++] = i < nd ? digits[i] : '0';
+        int k = (point < nd ? point : nd) - a;
+        memcpy(out + len, digits + a, (size_t)k);
+        len += k;
+        if (point > nd) {
+            memset(out + len, '0', (size_t)(point - nd));
+            len += point - nd;
+        }
     }
     if (fraclen) {
         out[len++] = '.';
-        for (int i = point; i < a; i++)
-            out[len++] = '0';
-        for (int i = point > a ? point : a; i <= z; i++)
-            out[len++] = digits[i];
+        if (a > point) {
+            memset(out + len, '0', (size_t)(a - point));
+            len += a - point;
+        }
+        int from = point > a ? point : a;
+        memcpy(out + len, digits + from, (size_t)(z - from + 1));
+        len += z - from + 1;
     }
     return len;
 }

@@ -8,6 +8,12 @@
  * the ASCII characters (checked through iconv when the set is opened) is
  * copied as it is.  Bytes that are not text of the set, a character cut
  * short and a character U+0000 leave the value in hex.
+ *
+ * A set iconv reads as UTF-8 (AL32UTF8, and UTF8 without surrogate pairs to
+ * join) gives back its own bytes when they are valid, so copy_utf8 checks
+ * them as the C library's UTF-8 reader does and copies them, without iconv;
+ * set_charsets checks, at the edges of UTF-8, that iconv agrees before it
+ * lets copy_utf8 stand for it.
  */
 #include "quorvil_decode.h"
 
@@ -67,6 +73,82 @@ static size_t ascii_run(const uint8_t *b, size_t n, bool *quote)
     return i;
 }
 
+/*
+ * Length of the character of UTF-8 that starts b[0..n) with lead byte b[0]
+ * >= 0x80, or 0 when it is not one the C library's UTF-8 reader takes: two
+ * bytes from c2, three from e0 a0 (ed 80-9f only: no surrogates), four from
+ * f0 90 up to f7, five from f8 88 up to fb, six from fc 84 up to fd (it
+ * takes the old forms, values up to 7fffffff, and none overlong).
+ */
+static size_t utf8_char(const uint8_t *b, size_t n)
+{
+    uint8_t c = b[0];
+
+    if (c >= 0xc2 && c <= 0xdf)
+        return n >= 2 && (b[1] & 0xc0) == 0x80 ? 2 : 0;
+    if (c >= 0xe0 && c <= 0xef) {
+        uint8_t lo = c == 0xe0 ? 0xa0 : 0x80, hi = c == 0xed ? 0x9f : 0xbf;
+        return n >= 3 && b[1] >= lo && b[1] <= hi && (b[2] & 0xc0) == 0x80 ? 3 : 0;
+    }
+    if (c >= 0xf0 && c <= 0xfd) {
+        size_t k = c <= 0xf7 ? 4 : c <= 0xfb ? 5 : 6;
+        // the lowest second byte that is not overlong
+        uint8_t lo = c == 0xf0 ? 0x90 : c == 0xf8 ? 0x88 : c == 0xfc ? 0x84 : 0x80;
+        if (n < k || b[1] < lo || b[1] > 0xbf)
+            return 0;
+        for (size_t i = 2; i < k; i++)
+            if ((b[i] & 0xc0) != 0x80)
+                return 0;
+        return k;
+    }
+    return 0;
+}
+
+/* b[0..n) as UTF-8 text into the literal, ' and " doubled; false when it is
+ * not valid UTF-8 or holds U+0000 (then the literal may hold a piece of it,
+ * which the caller drops).  b has 16 bytes of room past n (dc->bytes, see
+ * make_room) and the literal 16 past its own, so sixteen bytes are loaded
+ * and stored at a time and only the run of plain ones counted. */
+static bool copy_utf8(DECODER *dc, const uint8_t *b, size_t n)
+{
+    char *o = dc->lit + dc->lit_len;
+    size_t i = 0;
+
+    while (i < n) {
+#ifdef __SSE2__
+        // the run of bytes 01..7f but ' and " that starts at i goes as it is
+        const __m128i zero = _mm_setzero_si128(), apos = _mm_set1_epi8('\''), dq = _mm_set1_epi8('"');
+        __m128i x = _mm_loadu_si128((const __m128i *)(b + i));
+        __m128i plain = _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi8(x, apos), _mm_cmpeq_epi8(x, dq)),
+                                         _mm_cmpgt_epi8(x, zero));
+        size_t run = (size_t)__builtin_ctz(~(unsigned)_mm_movemask_epi8(plain));
+        if (run > n - i)
+            run = n - i;
+        _mm_storeu_si128((__m128i *)o, x);
+        o += run;
+        i += run;
+        if (run == 16 || i == n)
+            continue;
+#endif
+        uint8_t c = b[i];
+        if (c - 1u < 0x7fu) {
+            if (c == '\'' || c == '"')
+                *o++ = (char)c;
+            *o++ = (char)c;
+            i++;
+            continue;
+        }
+        size_t k = c == 0 ? 0 : utf8_char(b + i, n - i);
+        if (k == 0)
+            return false;
+        memcpy(o, b + i, k);
+        o += k;
+        i += k;
+    }
+    dc->lit_len = (size_t)(o - dc->lit);
+    return true;
+}
+
 int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n)
 {
     const char *utf8;
@@ -76,6 +158,19 @@ int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, siz
 
     if (tc->cs == NULL)
         return 0;
+    if (tc->utf8_same && !(tc->cs->cesu && memchr(b, 0xed, n) != NULL)) {
+        size_t start = dc->lit_len;
+        // make_room left 4 bytes a byte of the value, and N'' around it
+        if (national)
+            LIT_LIT(dc, "N");
+        LIT_LIT(dc, "'");
+        if (!copy_utf8(dc, b, n)) {
+            dc->lit_len = start;
+            return 0;
+        }
+        LIT_LIT(dc, "'");
+        return 1;
+    }
     if (tc->ascii_same)
         ascii = ascii_run(b, n, &quote);
     if (ascii == n) {

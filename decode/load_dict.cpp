@@ -295,6 +295,29 @@ int load_dict(DICTIONARY *d, const char *text, size_t len, const char *file)
         d->longest_token = std::max(d->longest_token, c.token.size());
         t->cols.push_back(std::move(c));
     }
+
+    // the labels and tokens in one block with room after the last, which
+    // out_at copies sixteen bytes at a time; the spans are set once it is whole
+    size_t total = WILD_SLACK;
+    for (const DICT_TABLE &t : d->tables) {
+        total += t.label.size() + t.token.size();
+        for (const DICT_COLUMN &c : t.cols)
+            total += c.token.size();
+    }
+    d->names.assign(total, '\0');
+    char *p = d->names.data();
+    auto place = [&p](const std::string &s) {
+        memcpy(p, s.data(), s.size());
+        SPAN sp = {p, s.size()};
+        p += s.size();
+        return sp;
+    };
+    for (DICT_TABLE &t : d->tables) {
+        t.out_label = place(t.label);
+        t.out_token = place(t.token);
+        for (DICT_COLUMN &c : t.cols)
+            c.out = place(c.token);
+    }
     return 0;
 }
 

@@ -77,6 +77,46 @@ static bool ascii_kept(iconv_t cd, bool wide)
     return !wide;
 }
 
+/* Text at the edges of UTF-8 and whether it is valid as copy_utf8
+ * (format_text.cpp) reads it: as the C library's UTF-8 reader does, the old
+ * five- and six-byte forms taken, surrogates, overlong forms and cut
+ * characters not. */
+static const struct utf8_probe {
+    const char *s;
+    size_t n;
+    bool valid;
+} utf8_probes[] = {
+#define P(s, v) {s, sizeof(s) - 1, v}
+    P("A\x7f", true), P("\xc2\x80", true), P("\xdf\xbf", true), P("\xe0\xa0\x80", true),
+    P("\xe1\x80\x80", true), P("\xed\x9f\xbf", true), P("\xee\x80\x80", true), P("\xef\xbb\xbf", true),
+    P("\xef\xbf\xbf", true), P("\xf0\x90\x80\x80", true), P("\xf4\x8f\xbf\xbf", true),
+    P("\xf4\x90\x80\x80", true), P("\xf7\xbf\xbf\xbf", true), P("\xf8\x88\x80\x80\x80", true),
+    P("\xfb\xbf\xbf\xbf\xbf", true), P("\xfc\x84\x80\x80\x80\x80", true), P("\xfd\xbf\xbf\xbf\xbf\xbf", true),
+    P("\x80", false), P("\xbf", false), P("\xc0\x80", false), P("\xc1\xbf", false), P("\xc2", false),
+    P("\xc2" "A", false), P("\xc2\xc0", false), P("\xe0\x9f\xbf", false), P("\xe0\xa0", false),
+    P("\xed\xa0\x80", false), P("\xed\xbf\xbf", false), P("\xf0\x8f\xbf\xbf", false),
+    P("\xf0\x90\x80", false), P("\xf8\x87\xbf\xbf\xbf", false), P("\xf8\x88\x80\x80", false),
+    P("\xfc\x83\xbf\xbf\xbf\xbf", false), P("\xfc\x84\x80\x80\x80", false), P("\xfe", false), P("\xff", false),
+#undef P
+};
+
+/* Whether the conversion gives back valid UTF-8 as it is and refuses the
+ * rest exactly where copy_utf8 does, so that copy_utf8 may stand for it. */
+static bool utf8_kept(iconv_t cd)
+{
+    for (const utf8_probe &p : utf8_probes) {
+        char in[8], out[32];
+        memcpy(in, p.s, p.n);
+        char *ip = in, *op = out;
+        size_t il = p.n, ol = sizeof out;
+        iconv(cd, NULL, NULL, NULL, NULL);
+        bool ok = iconv(cd, &ip, &il, &op, &ol) != (size_t)-1 && il == 0;
+        if (ok != p.valid || (ok && ((size_t)(op - out) != p.n || memcmp(out, p.s, p.n) != 0)))
+            return false;
+    }
+    return true;
+}
+
 int set_charsets(DECODER *dc, const char *db, const char *nat, const char *file)
 {
     const char *names[2] = {db, nat};
@@ -99,6 +139,7 @@ int set_charsets(DECODER *dc, const char *db, const char *nat, const char *file)
             return -1;
         }
         tc->ascii_same = ascii_kept(tc->cd, strcmp(cs->iconv, "UTF-16BE") == 0);
+        tc->utf8_same = strcmp(cs->iconv, "UTF-8") == 0 && utf8_kept(tc->cd);
     }
     return 0;
 }

@@ -1,7 +1,9 @@
 /*
  * parse_statement.cpp - parse_statement: the columns and values of a row
  * statement as quorvil writes it in SQL_REDO, read in place inside the
- * quoted CSV field, where every double quote of the SQL is doubled.
+ * quoted CSV field, where every double quote of the SQL is doubled.  The
+ * statement lies in the input buffer, which keeps WILD_SLACK bytes of room
+ * after it: hex_end reads into that room.
  *
  *   insert into T (N,N) values (V,V);        one row or a row of a multi-row insert
  *   delete from T where C and C;
@@ -20,8 +22,9 @@
 
 /*
  * The end of the run of lower-case hex digits that starts at p, before e.
- * Sixteen bytes at a time while sixteen are left before e, so no load goes
- * past the line.
+ * Sixteen bytes at a time; the last load may read up to 15 bytes past e,
+ * which the input buffer keeps as room after every line (WILD_SLACK), and
+ * what it finds there is not taken.
  */
 static const char *hex_end(const char *p, const char *e)
 {
@@ -29,19 +32,20 @@ static const char *hex_end(const char *p, const char *e)
     // a byte is a digit when byte - '0' <= 9 or byte - 'a' <= 5, unsigned
     const __m128i zero = _mm_set1_epi8('0'), a = _mm_set1_epi8('a');
     const __m128i nine = _mm_set1_epi8(9), five = _mm_set1_epi8(5);
-    while (e - p >= 16) {
+    for (; p < e; p += 16) {
         __m128i x = _mm_loadu_si128((const __m128i *)p);
         __m128i d = _mm_sub_epi8(x, zero), l = _mm_sub_epi8(x, a);
         __m128i ok = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(d, nine), d), _mm_cmpeq_epi8(_mm_min_epu8(l, five), l));
         unsigned m = ~(unsigned)_mm_movemask_epi8(ok) & 0xffff;
         if (m != 0)
-            return p + __builtin_ctz(m);
-        p += 16;
+            return p + __builtin_ctz(m) < e ? p + __builtin_ctz(m) : e;
     }
-#endif
+    return e;
+#else
     while (p < e && !(hex_values[(uint8_t)*p] & 0x80))
         p++;
     return p;
+#endif
 }
 
 typedef struct __cursor {
@@ -57,48 +61,64 @@ static bool take(CURSOR *c, const char *s, size_t n)
 }
 #define TAKE(c, s) take((c), (s), sizeof(s) - 1)
 
-/* A decimal number, perhaps negative, of at most 18 digits. */
+/* A decimal number, perhaps negative, of at most 18 digits, not followed by
+ * another digit. */
 static bool take_int(CURSOR *c, int64_t *v)
 {
-    bool neg = TAKE(c, "-");
-    int digits = 0;
+    const char *p = c->p, *e = c->e;
+    bool neg = p < e && *p == '-';
+    int64_t x = 0;
 
-    *v = 0;
-    while (c->p < c->e && *c->p >= '0' && *c->p <= '9' && digits < 18) {
-        *v = *v * 10 + (*c->p++ - '0');
-        digits++;
-    }
-    if (neg)
-        *v = -*v;
-    return digits > 0 && (c->p == c->e || *c->p < '0' || *c->p > '9');
+    p += neg;
+    const char *s = p, *stop = e - p > 18 ? p + 18 : e;
+    while (p < stop && (unsigned)(*p - '0') < 10)
+        x = x * 10 + (*p++ - '0');
+    c->p = p;
+    *v = neg ? -x : x;
+    return p > s && (p == e || (unsigned)(*p - '0') >= 10);
 }
 
-static bool take_name(CURSOR *c, STMT_ITEM *it)
+/* ""COL n"", n a decimal number as take_int reads it. */
+static inline bool take_name(CURSOR *c, STMT_ITEM *it)
 {
-    const char *s = c->p;
+    const char *s = c->p, *e = c->e, *p = s + 6;
 
-    if (!TAKE(c, "\"\"COL ") || !take_int(c, &it->col) || !TAKE(c, "\"\""))
+    if (e - s < 9 || memcmp(s, "\"\"COL ", 6) != 0)
         return false;
+    bool neg = *p == '-';
+    p += neg;
+    const char *d = p, *stop = e - p > 18 ? p + 18 : e;
+    int64_t x = 0;
+    while (p < stop && (unsigned)(*p - '0') < 10)
+        x = x * 10 + (*p++ - '0');
+    // no digits, a 19th digit, or no "" after them
+    if (p == d || e - p < 2 || p[0] != '"' || p[1] != '"')
+        return false;
+    c->p = p + 2;
+    it->col = neg ? -x : x;
     it->name = {s, (size_t)(c->p - s)};
     return true;
 }
 
-static bool take_value(CURSOR *c, STMT_ITEM *it)
+/* NULL, or HEXTORAW('..') with an even number of digits. */
+static inline bool take_value(CURSOR *c, STMT_ITEM *it)
 {
-    const char *s = c->p;
+    const char *s = c->p, *e = c->e;
 
-    it->is_null = TAKE(c, "NULL");
-    if (!it->is_null) {
-        if (!TAKE(c, "HEXTORAW('"))
-            return false;
-        const char *q = hex_end(c->p, c->e);
-        // an odd number of digits is not bytes; anything but ') ends the value wrongly
-        if ((q - c->p) % 2 != 0)
-            return false;
-        c->p = q;
-        if (!TAKE(c, "')"))
-            return false;
+    if (e - s >= 4 && memcmp(s, "NULL", 4) == 0) {
+        it->is_null = true;
+        c->p = s + 4;
+        it->value = {s, 4};
+        return true;
     }
+    it->is_null = false;
+    if (e - s < 12 || memcmp(s, "HEXTORAW('", 10) != 0)
+        return false;
+    const char *q = hex_end(s + 10, e);
+    // an odd number of digits is not bytes; anything but ') ends the value wrongly
+    if ((q - (s + 10)) % 2 != 0 || e - q < 2 || q[0] != '\'' || q[1] != ')')
+        return false;
+    c->p = q + 2;
     it->value = {s, (size_t)(c->p - s)};
     return true;
 }
@@ -115,9 +135,9 @@ static bool take_condition(CURSOR *c, STMT_ITEM *it)
     return TAKE(c, "=") && take_value(c, it) && !it->is_null;
 }
 
-static STMT_ITEM *next_item(DECODER *dc, STATEMENT *st)
+static inline STMT_ITEM *next_item(DECODER *dc, STATEMENT *st)
 {
-    if (st->nitems == dc->items.size())
+    if (__builtin_expect(st->nitems == dc->items.size(), 0))
         dc->items.resize(dc->items.size() * 2 + 16);
     STMT_ITEM *it = &dc->items[st->nitems++];
     it->is_null = it->hidden = false;

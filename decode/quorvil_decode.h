@@ -15,6 +15,10 @@
 #include "quorvil.h"
 
 #include <iconv.h>
+#include <cstddef>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -28,6 +32,7 @@
 #define RECORD_MAX (64u << 20)    /* a longer line is passed through unchanged, in pieces */
 #define OBUF_SIZE (1024 * 1024)   /* the one output buffer */
 #define COLUMN_ID_MAX 65535       /* highest SEGMENT_COLUMN_ID taken */
+#define WILD_SLACK 16             /* room kept past text that out_at copies (see there) */
 
 /* What a column's bytes are read as, chosen by DATA_TYPE. */
 typedef enum {
@@ -46,6 +51,12 @@ typedef enum {
     VK_KINDS
 } VALUE_KIND;
 
+/* One piece of CSV text: a field as it sits in the line, quotes included. */
+typedef struct __span {
+    const char *p;
+    size_t n;
+} SPAN;
+
 /* One column of a table, at its SEGMENT_COLUMN_ID. */
 typedef struct __dict_column {
     uint32_t segid;           /* SEGMENT_COLUMN_ID */
@@ -55,6 +66,7 @@ typedef struct __dict_column {
     std::string type;         /* DATA_TYPE as given */
     std::string csname;       /* CHARACTER_SET_NAME as given */
     std::string token;        /* ""NAME"": the SQL identifier as it sits in a quoted CSV field */
+    SPAN out;                 /* token, in the dictionary's names */
     uint32_t line;            /* line of the dictionary that gave it */
 } DICT_COLUMN;
 
@@ -64,6 +76,7 @@ typedef struct __dict_table {
     std::string owner, name;
     std::string label;        /* OWNER.TABLE as a CSV field, quoted when it needs it */
     std::string token;        /* ""OWNER"".""TABLE"" */
+    SPAN out_label, out_token;  /* label and token, in the dictionary's names */
     std::vector<DICT_COLUMN> cols;  /* by SEGMENT_COLUMN_ID, ascending, no gaps needed */
 } DICT_TABLE;
 
@@ -71,6 +84,7 @@ typedef struct __dictionary {
     std::vector<DICT_TABLE> tables;
     std::unordered_map<uint32_t, uint32_t> by_objn;  /* OBJECT_ID -> index in tables */
     size_t longest_token;     /* longest label or token, for the output bound */
+    std::vector<char> names;  /* every label and token, one after another, WILD_SLACK bytes after the last */
 } DICTIONARY;
 
 /* A character set, as the database names it, and how iconv knows it. */
@@ -85,13 +99,8 @@ typedef struct __text_conv {
     const CHARSET *cs;
     iconv_t cd;
     bool ascii_same;          /* bytes 01..7f are those characters: no iconv for them */
+    bool utf8_same;           /* iconv reads the set as UTF-8 and keeps it (checked when opened): copy_utf8 stands for it */
 } TEXT_CONV;
-
-/* One piece of CSV text: a field as it sits in the line, quotes included. */
-typedef struct __span {
-    const char *p;
-    size_t n;
-} SPAN;
 
 /* One column of a row statement: name and value as quorvil wrote them, and what is written for them. */
 typedef struct __stmt_item {
@@ -175,17 +184,94 @@ int read_record(DECODER *dc, SPAN *rec);
 /* write_output.cpp */
 void out_put_slow(DECODER *dc, const char *p, size_t n);
 int out_flush(DECODER *dc);
+
+/* n bytes from s to d, inline: most pieces of a line are short, and a call
+ * to memcpy costs more than the copy.  Two overlapping loads and stores
+ * cover 4..16 bytes without touching a byte outside either range. */
+static inline void copy_bytes(char *d, const char *s, size_t n)
+{
+    if (n > 16) {
+        memcpy(d, s, n);
+    } else if (n >= 8) {
+        uint64_t a, b;
+        memcpy(&a, s, 8);
+        memcpy(&b, s + n - 8, 8);
+        memcpy(d, &a, 8);
+        memcpy(d + n - 8, &b, 8);
+    } else if (n >= 4) {
+        uint32_t a, b;
+        memcpy(&a, s, 4);
+        memcpy(&b, s + n - 4, 4);
+        memcpy(d, &a, 4);
+        memcpy(d + n - 4, &b, 4);
+    } else if (n > 0) {
+        d[0] = s[0];
+        d[n / 2] = s[n / 2];
+        d[n - 1] = s[n - 1];
+    }
+}
+
+/* out_bytes counts what is gathered when it leaves obuf (out_put_slow, out_flush). */
 static inline void out_put(DECODER *dc, const char *p, size_t n)
 {
     if (n <= OBUF_SIZE - dc->opos) {
-        memcpy(dc->obuf + dc->opos, p, n);
+        copy_bytes(dc->obuf + dc->opos, p, n);
         dc->opos += n;
-        dc->out_bytes += n;
         return;
     }
     out_put_slow(dc, p, n);
 }
 #define OUT_LIT(dc, s) out_put((dc), (s), sizeof(s) - 1)
+
+/*
+ * The writers of a row line keep their place in obuf in a local pointer o
+ * rather than in dc->opos: every byte stored through a char pointer may be
+ * dc->opos as far as the compiler knows, so a place kept there is loaded
+ * again after each piece.  out_at and OUT_LIT_AT give back the new place;
+ * dc->opos is set from it when the line is done.
+ *
+ * WILD_SLACK: a piece is copied sixteen bytes at a time, so up to 15 bytes
+ * past its end are read (the input buffer and the literals keep that room
+ * past their text) and written (obuf keeps that room past the last piece).
+ */
+char *out_at_slow(DECODER *dc, char *o, const char *p, size_t n);
+
+/* The end of the room out_at writes in: obuf stays where it is all the run,
+ * so a writer takes it once and keeps it where stores cannot touch it. */
+static inline const char *out_end(const DECODER *dc)
+{
+    return dc->obuf + OBUF_SIZE - WILD_SLACK;
+}
+
+/* n bytes of p at o, p readable WILD_SLACK bytes past n; end from out_end. */
+static inline char *out_at(DECODER *dc, char *o, const char *end, const char *p, size_t n)
+{
+    if (__builtin_expect(end - o >= (ptrdiff_t)n, 1)) {
+        char *e = o + n;
+#ifdef __SSE2__
+        do {
+            _mm_storeu_si128((__m128i *)o, _mm_loadu_si128((const __m128i *)p));
+            o += 16;
+            p += 16;
+        } while (o < e);
+#else
+        memcpy(o, p, n);
+#endif
+        return e;
+    }
+    return out_at_slow(dc, o, p, n);
+}
+
+/* n bytes of p at o, p read no further than n (text of the program). */
+static inline char *out_exact_at(DECODER *dc, char *o, const char *end, const char *p, size_t n)
+{
+    if (__builtin_expect(end - o >= (ptrdiff_t)n, 1)) {
+        copy_bytes(o, p, n);
+        return o + n;
+    }
+    return out_at_slow(dc, o, p, n);
+}
+#define OUT_LIT_AT(dc, o, end, s) out_exact_at((dc), (o), (end), (s), sizeof(s) - 1)
 
 /* decode_stream.cpp */
 int decode_stream(DECODER *dc);
@@ -198,12 +284,12 @@ void decode_line(DECODER *dc, SPAN rec);
 bool parse_statement(DECODER *dc, SPAN sql, STATEMENT *st);
 
 /* write_statements.cpp */
-void write_redo(DECODER *dc, const STATEMENT *st, SPAN table);
-void write_undo(DECODER *dc, const STATEMENT *st, SPAN table);
+char *write_redo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPAN table);
+char *write_undo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPAN table);
 
 /* format_value.cpp: the literal of one value; 1 written, 0 left in hex, -1 not hex digits */
 int format_value(DECODER *dc, uint8_t kind, SPAN value);
-size_t read_hex(SPAN value, uint8_t *bytes);
+size_t read_hex(SPAN value, uint8_t *bytes, bool room_after);
 bool make_room(DECODER *dc, size_t line_len, size_t nitems);
 extern const uint8_t hex_values[256];   /* 0..15 for 0-9 and a-f, 0x80 for any other byte */
 

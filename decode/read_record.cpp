@@ -51,7 +51,7 @@ int read_record(DECODER *dc, SPAN *rec)
             dc->ibeg = 0;
         }
         if (dc->iend == dc->ibuf_sz) {
-            char *nb = dc->ibuf_sz < RECORD_MAX ? (char *)realloc(dc->ibuf, 2 * dc->ibuf_sz) : NULL;
+            char *nb = dc->ibuf_sz < RECORD_MAX ? (char *)realloc(dc->ibuf, 2 * dc->ibuf_sz + WILD_SLACK) : NULL;
             if (nb != NULL) {
                 dc->ibuf = nb;
                 dc->ibuf_sz *= 2;

@@ -33,10 +33,11 @@ static void write_all(DECODER *dc, const char *p, size_t n)
 /* The piece does not fit behind what is gathered (out_put is the fast path). */
 void out_put_slow(DECODER *dc, const char *p, size_t n)
 {
-    dc->out_bytes += n;
+    dc->out_bytes += dc->opos;
     write_all(dc, dc->obuf, dc->opos);
     dc->opos = 0;
     if (n >= OBUF_SIZE) {
+        dc->out_bytes += n;
         write_all(dc, p, n);
         return;
     }
@@ -44,8 +45,17 @@ void out_put_slow(DECODER *dc, const char *p, size_t n)
     dc->opos = n;
 }
 
+/* The piece does not fit before the room kept at the end of obuf (out_at is the fast path). */
+char *out_at_slow(DECODER *dc, char *o, const char *p, size_t n)
+{
+    dc->opos = (size_t)(o - dc->obuf);
+    out_put(dc, p, n);
+    return dc->obuf + dc->opos;
+}
+
 int out_flush(DECODER *dc)
 {
+    dc->out_bytes += dc->opos;
     write_all(dc, dc->obuf, dc->opos);
     dc->opos = 0;
     return dc->out_errno ? -1 : 0;

@@ -15,81 +15,87 @@
  */
 #include "quorvil_decode.h"
 
-static void put_span(DECODER *dc, SPAN s)
+/* Each writer takes the place o in obuf and gives back the place after what
+ * it wrote (see out_at).  Every span it copies (pieces of the line, the
+ * literals, the dictionary's names) has WILD_SLACK bytes of room after it. */
+
+static inline char *put_span(DECODER *dc, char *o, const char *end, SPAN s)
 {
-    out_put(dc, s.p, s.n);
+    return out_at(dc, o, end, s.p, s.n);
 }
 
-static void put_value(DECODER *dc, const STMT_ITEM *it)
+static inline char *put_name(DECODER *dc, char *o, const char *end, SPAN s)
+{
+    return out_at(dc, o, end, s.p, s.n);
+}
+
+static inline char *put_value(DECODER *dc, char *o, const char *end, const STMT_ITEM *it)
 {
     if (it->is_null)
-        OUT_LIT(dc, "NULL");
-    else if (it->lit_len > 0)
-        out_put(dc, dc->lit + it->lit_off, it->lit_len);
-    else
-        put_span(dc, it->value);
+        return OUT_LIT_AT(dc, o, end, "NULL");
+    if (it->lit_len > 0)
+        return out_at(dc, o, end, dc->lit + it->lit_off, it->lit_len);
+    return put_span(dc, o, end, it->value);
 }
 
 /* name IS NULL, or name=value, of item it. */
-static void put_condition(DECODER *dc, SPAN name, const STMT_ITEM *it, bool and_before)
+static inline char *put_condition(DECODER *dc, char *o, const char *end, SPAN name, const STMT_ITEM *it, bool and_before)
 {
     if (and_before)
-        OUT_LIT(dc, " and ");
-    put_span(dc, name);
-    if (it->is_null) {
-        OUT_LIT(dc, " IS NULL");
-    } else {
-        OUT_LIT(dc, "=");
-        put_value(dc, it);
-    }
+        o = OUT_LIT_AT(dc, o, end, " and ");
+    o = put_name(dc, o, end, name);
+    if (it->is_null)
+        return OUT_LIT_AT(dc, o, end, " IS NULL");
+    o = OUT_LIT_AT(dc, o, end, "=");
+    return put_value(dc, o, end, it);
 }
 
-static void put_insert(DECODER *dc, SPAN table, const STMT_ITEM *it, size_t n)
+static char *put_insert(DECODER *dc, char *o, const char *end, SPAN table, const STMT_ITEM *it, size_t n)
 {
     bool first = true;
 
-    OUT_LIT(dc, "\"insert into ");
-    put_span(dc, table);
-    OUT_LIT(dc, " (");
+    o = OUT_LIT_AT(dc, o, end, "\"insert into ");
+    o = put_name(dc, o, end, table);
+    o = OUT_LIT_AT(dc, o, end, " (");
     for (size_t i = 0; i < n; i++) {
         if (it[i].hidden)
             continue;
         if (!first)
-            OUT_LIT(dc, ",");
-        put_span(dc, it[i].out_name);
+            o = OUT_LIT_AT(dc, o, end, ",");
+        o = put_name(dc, o, end, it[i].out_name);
         first = false;
     }
-    OUT_LIT(dc, ") values (");
+    o = OUT_LIT_AT(dc, o, end, ") values (");
     first = true;
     for (size_t i = 0; i < n; i++) {
         if (it[i].hidden)
             continue;
         if (!first)
-            OUT_LIT(dc, ",");
-        put_value(dc, &it[i]);
+            o = OUT_LIT_AT(dc, o, end, ",");
+        o = put_value(dc, o, end, &it[i]);
         first = false;
     }
-    OUT_LIT(dc, ");\"");
+    return OUT_LIT_AT(dc, o, end, ");\"");
 }
 
 /* " where " and the conditions, then ";" and the closing quote. */
-static void put_where(DECODER *dc, const STMT_ITEM *it, size_t n, bool and_before)
+static char *put_where(DECODER *dc, char *o, const char *end, const STMT_ITEM *it, size_t n, bool and_before)
 {
     for (size_t i = 0; i < n; i++) {
         if (it[i].hidden)
             continue;
-        put_condition(dc, it[i].out_name, &it[i], and_before);
+        o = put_condition(dc, o, end, it[i].out_name, &it[i], and_before);
         and_before = true;
     }
-    OUT_LIT(dc, ";\"");
+    return OUT_LIT_AT(dc, o, end, ";\"");
 }
 
-static void put_delete(DECODER *dc, SPAN table, const STMT_ITEM *it, size_t n)
+static char *put_delete(DECODER *dc, char *o, const char *end, SPAN table, const STMT_ITEM *it, size_t n)
 {
-    OUT_LIT(dc, "\"delete from ");
-    put_span(dc, table);
-    OUT_LIT(dc, " where ");
-    put_where(dc, it, n, false);
+    o = OUT_LIT_AT(dc, o, end, "\"delete from ");
+    o = put_name(dc, o, end, table);
+    o = OUT_LIT_AT(dc, o, end, " where ");
+    return put_where(dc, o, end, it, n, false);
 }
 
 static size_t visible(const STMT_ITEM *it, size_t n)
@@ -100,35 +106,33 @@ static size_t visible(const STMT_ITEM *it, size_t n)
     return v;
 }
 
-void write_redo(DECODER *dc, const STATEMENT *st, SPAN table)
+char *write_redo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPAN table)
 {
     const STMT_ITEM *it = dc->items.data();
     bool first = true;
 
     switch (st->kind) {
     case ST_INSERT:
-        put_insert(dc, table, it, st->nitems);
-        break;
+        return put_insert(dc, o, end, table, it, st->nitems);
     case ST_DELETE:
-        put_delete(dc, table, it, st->nitems);
-        break;
+        return put_delete(dc, o, end, table, it, st->nitems);
     case ST_UPDATE:
-        OUT_LIT(dc, "\"update ");
-        put_span(dc, table);
-        OUT_LIT(dc, " set");
+        o = OUT_LIT_AT(dc, o, end, "\"update ");
+        o = put_name(dc, o, end, table);
+        o = OUT_LIT_AT(dc, o, end, " set");
         for (size_t i = 0; i < st->nset; i++) {
             if (it[i].hidden)
                 continue;
-            out_put(dc, first ? " " : ",", 1);
-            put_span(dc, it[i].out_name);
-            OUT_LIT(dc, "=");
-            put_value(dc, &it[i]);
+            o = first ? OUT_LIT_AT(dc, o, end, " ") : OUT_LIT_AT(dc, o, end, ",");
+            o = put_name(dc, o, end, it[i].out_name);
+            o = OUT_LIT_AT(dc, o, end, "=");
+            o = put_value(dc, o, end, &it[i]);
             first = false;
         }
-        OUT_LIT(dc, " where ");
-        put_where(dc, it + st->nset, st->nitems - st->nset, false);
-        break;
+        o = OUT_LIT_AT(dc, o, end, " where ");
+        return put_where(dc, o, end, it + st->nset, st->nitems - st->nset, false);
     }
+    return o;
 }
 
 /* The visible items of it[0..n), in order, into idx; their number. */
@@ -141,7 +145,7 @@ static size_t gather(const STMT_ITEM *it, size_t lo, size_t hi, std::vector<size
     return idx->size();
 }
 
-void write_undo(DECODER *dc, const STATEMENT *st, SPAN table)
+char *write_undo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPAN table)
 {
     const STMT_ITEM *it = dc->items.data();
     std::vector<size_t> &set = dc->set_idx, &cond = dc->cond_idx;
@@ -149,11 +153,11 @@ void write_undo(DECODER *dc, const STATEMENT *st, SPAN table)
     switch (st->kind) {
     case ST_INSERT:
         if (visible(it, st->nitems) > 0)
-            put_delete(dc, table, it, st->nitems);
+            o = put_delete(dc, o, end, table, it, st->nitems);
         break;
     case ST_DELETE:
         if (visible(it, st->nitems) > 0)
-            put_insert(dc, table, it, st->nitems);
+            o = put_insert(dc, o, end, table, it, st->nitems);
         break;
     case ST_UPDATE: {
         size_t m = gather(it, 0, st->nset, &set), k = gather(it, st->nset, st->nitems, &cond);
@@ -161,24 +165,25 @@ void write_undo(DECODER *dc, const STATEMENT *st, SPAN table)
             break;
         for (size_t i = 0; i < m; i++)
             if (it[set[i]].col != it[cond[i]].col)
-                return;
+                return o;
         // old values into the set list, new values into the where clause
-        OUT_LIT(dc, "\"update ");
-        put_span(dc, table);
-        OUT_LIT(dc, " set");
+        o = OUT_LIT_AT(dc, o, end, "\"update ");
+        o = put_name(dc, o, end, table);
+        o = OUT_LIT_AT(dc, o, end, " set");
         for (size_t i = 0; i < m; i++) {
-            out_put(dc, i == 0 ? " " : ",", 1);
-            put_span(dc, it[set[i]].out_name);
-            OUT_LIT(dc, "=");
-            put_value(dc, &it[cond[i]]);
+            o = i == 0 ? OUT_LIT_AT(dc, o, end, " ") : OUT_LIT_AT(dc, o, end, ",");
+            o = put_name(dc, o, end, it[set[i]].out_name);
+            o = OUT_LIT_AT(dc, o, end, "=");
+            o = put_value(dc, o, end, &it[cond[i]]);
         }
-        OUT_LIT(dc, " where ");
+        o = OUT_LIT_AT(dc, o, end, " where ");
         for (size_t i = 0; i < m; i++)
-            put_condition(dc, it[set[i]].out_name, &it[set[i]], i > 0);
+            o = put_condition(dc, o, end, it[set[i]].out_name, &it[set[i]], i > 0);
         for (size_t i = m; i < k; i++)
-            put_condition(dc, it[cond[i]].out_name, &it[cond[i]], true);
-        OUT_LIT(dc, ";\"");
+            o = put_condition(dc, o, end, it[cond[i]].out_name, &it[cond[i]], true);
+        o = OUT_LIT_AT(dc, o, end, ";\"");
         break;
     }
     }
+    return o;
 }
