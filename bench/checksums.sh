@@ -19,13 +19,8 @@ case "$size_mb" in
     ''|*[!0-9]*) echo "usage: bash bench/checksums.sh [SIZE_MB]" >&2; exit 2 ;;
 esac
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build-bench
-work=$(mktemp -d -p "${QV_BENCH_OUT:-${TMPDIR:-/tmp}}")
-trap 'rm -rf "$work"' EXIT
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVIL_TESTS=OFF >/dev/null
-cmake --build "$build" --target quorvil qvgen >/dev/null
+. "$(dirname "$0")/common.sh"
+bench_setup quorvil qvgen
 "$build/tools/qvgen" --bench "$size_mb" "$work/on.log" >/dev/null
 # block 0 keeps its checksum at offset 16, every later block at offset 14
 python3 - "$work/on.log" "$work/off.log" <<'PY'
@@ -44,8 +39,6 @@ for kind in on off; do
 done
 cmp -s "$work/on.csv" "$work/off.csv" || { echo "the two logs gave different CSV" >&2; exit 1; }
 rm -f "$work/on.csv" "$work/off.csv"
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 on=() off=()
 for ((i = 0; i < RUNS; i++)); do

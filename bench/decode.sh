@@ -22,18 +22,11 @@ case "$size_mb" in
     '' | *[!0-9]* | 0) echo "usage: bash bench/decode.sh [SIZE_MB]" >&2; exit 2 ;;
 esac
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build-bench
-work=$(mktemp -d -p "${QV_BENCH_OUT:-${TMPDIR:-/tmp}}")
-trap 'rm -rf "$work"' EXIT
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVIL_TESTS=OFF >/dev/null
-cmake --build "$build" --target quorvil quorvil-decode qvgen >/dev/null
+. "$(dirname "$0")/common.sh"
+bench_setup quorvil quorvil-decode qvgen
 quorvil=$build/quorvil
 decode=$build/decode/quorvil-decode
 qvgen=$build/tools/qvgen
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 log=$work/bench.log
 dict=$work/dict.csv

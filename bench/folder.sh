@@ -21,13 +21,8 @@ case "$size_mb" in
 esac
 command -v sqlite3 >/dev/null || { echo "bench/folder.sh needs the sqlite3 shell (Debian: sqlite3)" >&2; exit 2; }
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build-bench
-work=$(mktemp -d -p "${QV_BENCH_OUT:-${TMPDIR:-/tmp}}")
-trap 'rm -rf "$work"' EXIT
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVIL_TESTS=OFF >/dev/null
-cmake --build "$build" --target quorvil quorvil-folder qvgen >/dev/null
+. "$(dirname "$0")/common.sh"
+bench_setup quorvil quorvil-folder qvgen
 mkdir "$work/arch"
 "$build/tools/qvgen" --bench "$size_mb" "$work/arch/1_1.arc" >/dev/null
 
@@ -50,7 +45,7 @@ for ((i = 0; i < RUNS; i++)); do
     e=$(now)
     times+=("$(echo "$e - $s" | bc)")
 done
-median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
+median=$(printf '%s\n' "${times[@]}" | median)
 committed=$(sqlite3 "$work/redo.db" "SELECT count(*) FROM (${query%;});")
 
 echo "log:            $size_mb MiB, $rows lines loaded into redo.db ($(du -m "$work/redo.db" | cut -f1) MiB)"

@@ -22,18 +22,11 @@ case "$size_mb" in
     ''|*[!0-9]*) echo "usage: bash bench/info.sh [SIZE_MB]" >&2; exit 2 ;;
 esac
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build-bench
-work=$(mktemp -d -p "${QV_BENCH_OUT:-${TMPDIR:-/tmp}}")
-trap 'rm -rf "$work"' EXIT
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVIL_TESTS=OFF >/dev/null
-cmake --build "$build" --target quorvil-info qvgen >/dev/null
+. "$(dirname "$0")/common.sh"
+bench_setup quorvil-info qvgen
 info=$build/info/quorvil-info
 log=$work/bench.log
 "$build/tools/qvgen" --bench "$size_mb" "$log" >/dev/null
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 # The runs of one log: quorvil-info and cat taking turns.
 bench_log() {

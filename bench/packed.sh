@@ -23,13 +23,8 @@ case "$size_mb" in
 esac
 command -v zstd >/dev/null || { echo "bench/packed.sh needs the zstd program (Debian package zstd)" >&2; exit 2; }
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build-bench
-work=$(mktemp -d -p "${QV_BENCH_OUT:-${TMPDIR:-/tmp}}")
-trap 'rm -rf "$work"' EXIT
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVIL_TESTS=OFF >/dev/null
-cmake --build "$build" --target quorvil qvgen >/dev/null
+. "$(dirname "$0")/common.sh"
+bench_setup quorvil qvgen
 q=$build/quorvil
 "$build/tools/qvgen" --bench "$size_mb" "$work/log" >/dev/null
 zstd -q -3 "$work/log" -o "$work/log.zst"
@@ -39,8 +34,6 @@ zstd -dc "$work/log.zst" | "$q" -log - -out "$work/pipe.csv" 2>/dev/null
 cmp -s "$work/plain.csv" "$work/inplace.csv" && cmp -s "$work/plain.csv" "$work/pipe.csv" ||
     { echo "the compressed log did not give the CSV of the plain log" >&2; exit 1; }
 rm -f "$work/log" "$work"/*.csv
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 in_cpu=() in_wall=() pipe_cpu=() pipe_wall=()
 for ((i = 0; i < RUNS; i++)); do

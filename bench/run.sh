@@ -31,17 +31,10 @@ for arg in "$@"; do
 done
 [ "$size_mb" -gt 0 ] || { echo "SIZE_MB must be at least 1" >&2; exit 2; }
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build-bench
-work=$(mktemp -d -p "${QV_BENCH_OUT:-${TMPDIR:-/tmp}}")
-trap 'rm -rf "$work"' EXIT
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVIL_TESTS=OFF >/dev/null
-cmake --build "$build" --target quorvil qvgen >/dev/null
+. "$(dirname "$0")/common.sh"
+bench_setup quorvil qvgen
 quorvil=$build/quorvil
 qvgen=$build/tools/qvgen
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 # Times one run of a command under /usr/bin/time, after removing the file it
 # writes (the first argument) and syncing, and appends its wall time, CPU time
