@@ -570,8 +570,8 @@ typedef struct __miner {
     int64_t reported_to;      /* blocks below this one have had their damage reported */
     int64_t unchk_first;      /* a run of unchecked blocks not yet reported, -1 for none */
     int64_t unchk_last;
-    int64_t pend_first;       /* stale or never written blocks after the last of the log's own, */
-    uint64_t pend_blocks;     /* held back while the next available block is unknown */
+    uint64_t pend_blocks;     /* stale or never written blocks after the last of the log's own, */
+                              /* held back while the next available block is unknown */
     uint32_t npend;
     struct { uint32_t first, last; int cls; } pend[16];
     uint64_t decoded_damage;  /* of the damaged places, blocks decoded whose checksum fails */
