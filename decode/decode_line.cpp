@@ -49,12 +49,11 @@ static void pass_through(DECODER *dc, SPAN rec)
     dc->passed++;
 }
 
-/* Names and literals for the items of a line of table t. */
-static void resolve_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
+/* The column of each item of a line of table t: its name, its kind and
+ * whether it is hidden.  A column the dictionary lacks keeps quorvil's name
+ * and its value in hex. */
+static void name_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
 {
-    uint64_t hex = 0;
-
-    dc->lit_len = 0;
     for (size_t i = 0; i < st->nitems; i++) {
         STMT_ITEM *it = &dc->items[i];
         // columns are mostly numbered 1..n with no gaps: the one at n - 1
@@ -65,15 +64,59 @@ static void resolve_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
 
         it->hidden = c != NULL && c->hidden;
         it->out_name = c ? c->out : it->name;
-        if (it->is_null)
+        it->kind = c ? c->kind : (uint8_t)VK_HEX;
+    }
+}
+
+/* The forms of NULL: in a list "NULL", in a condition " IS NULL"; sixteen
+ * bytes are copied at a time, so room is kept after them. */
+const char null_text[8 + WILD_SLACK] = " IS NULL";
+
+/* An item's value as it came: "NULL" or " IS NULL", HEXTORAW('..') or
+ * "=HEXTORAW('..')".  A value that has no '=' before it in the line (one of
+ * an insert's list) gets one in the literals, after the make_room. */
+static void keep_value(DECODER *dc, STMT_ITEM *it)
+{
+    if (it->is_null) {
+        it->out[0] = {null_text + 4, 4};
+        it->out[1] = {null_text, 8};
+        return;
+    }
+    it->out[0] = it->value;
+    if (it->value.p[-1] == '=') {
+        it->out[1] = {it->value.p - 1, it->value.n + 1};
+        return;
+    }
+    char *at = dc->lit + dc->lit_len;
+    LIT_LIT(dc, "=");
+    lit_add(dc, it->value.p, it->value.n);
+    it->out[1] = {at, it->value.n + 1};
+}
+
+/* The literal of every value of the line's n items, in dc->lit with an '='
+ * before it for a condition; a value of a hidden column is never written,
+ * one without a literal stays as it came. */
+static void format_items(DECODER *dc, size_t n)
+{
+    uint64_t hex = 0;
+
+    dc->lit_len = 0;
+    for (size_t i = 0; i < n; i++) {
+        STMT_ITEM *it = &dc->items[i];
+        if (it->hidden)
             continue;
-        it->lit_off = dc->lit_len;
-        if (c != NULL && !it->hidden && format_value(dc, c->kind, it->value) > 0) {
-            it->lit_len = dc->lit_len - it->lit_off;
-        } else {
-            dc->lit_len = it->lit_off;
-            hex += !it->hidden;
+        if (!it->is_null) {
+            size_t at = dc->lit_len;
+            LIT_LIT(dc, "=");
+            if (format_value(dc, it->kind, it->value) > 0) {
+                it->out[0] = {dc->lit + at + 1, dc->lit_len - at - 1};
+                it->out[1] = {dc->lit + at, dc->lit_len - at};
+                continue;
+            }
+            dc->lit_len = at;
+            hex++;
         }
+        keep_value(dc, it);
     }
     dc->hex_values += hex;
 }
@@ -113,32 +156,57 @@ void decode_line(DECODER *dc, SPAN rec)
         return;
     }
     // a row statement sits in quotes and names the line's own object
-    if (!row || sql.n < 2 || sql.p[0] != '"' || !parse_statement(dc, {sql.p + 1, sql.n - 2}, &st) ||
-        st.kind != (op.p[0] == 'I' ? ST_INSERT : op.p[0] == 'D' ? ST_DELETE : ST_UPDATE) ||
-        st.objn != (int32_t)(uint32_t)v[4]) {
+    if (!row || sql.n < 2 || sql.p[0] != '"') {
         pass_through(dc, rec);
         return;
     }
-
+    SPAN body = {sql.p + 1, sql.n - 2};
+    STMT_KIND kind = op.p[0] == 'I' ? ST_INSERT : op.p[0] == 'D' ? ST_DELETE : ST_UPDATE;
     const DICT_TABLE *t = find_table(&dc->dict, (uint32_t)v[4]);
-    if (t == NULL) {
-        for (size_t i = 0; i < st.nitems; i++)
-            dc->items[i].out_name = dc->items[i].name;
-        char *o = dc->obuf + dc->opos;
-        const char *end = out_end(dc);
-        o = out_at(dc, o, end, rec.p, rec.n);
-        o = OUT_LIT_AT(dc, o, end, ",");
-        o = write_undo(dc, o, end, &st, st.table);
-        o = OUT_LIT_AT(dc, o, end, "\n");
-        dc->opos = (size_t)(o - dc->obuf);
-        dc->unknown_obj++;
-        return;
+    // shapes compare and copy sixteen bytes at a time, which the input
+    // buffer keeps room for after every line
+    uintptr_t at = (uintptr_t)rec.p, in = (uintptr_t)dc->ibuf;
+    bool in_ibuf = dc->ibuf != NULL && at >= in && at + rec.n <= in + dc->iend;
+    const SHAPE *sh = t != NULL && in_ibuf ? find_shape(dc, t->objn, kind, body) : NULL;
+    size_t nitems;
+
+    if (sh != NULL) {
+        nitems = sh->items.size();
+    } else {
+        if (!parse_statement(dc, body, &st) || st.kind != kind || st.objn != (int32_t)(uint32_t)v[4]) {
+            pass_through(dc, rec);
+            return;
+        }
+        if (t == NULL) {
+            if (!make_room(dc, rec.n, st.nitems)) {
+                dc->out_errno = ENOMEM;
+                return;
+            }
+            dc->lit_len = 0;
+            for (size_t i = 0; i < st.nitems; i++) {
+                dc->items[i].out_name = dc->items[i].name;
+                keep_value(dc, &dc->items[i]);
+            }
+            char *o = dc->obuf + dc->opos;
+            const char *end = out_end(dc);
+            o = out_at(dc, o, end, rec.p, rec.n);
+            o = OUT_LIT_AT(dc, o, end, ",");
+            o = write_undo(dc, o, end, &st, st.table);
+            o = OUT_LIT_AT(dc, o, end, "\n");
+            dc->opos = (size_t)(o - dc->obuf);
+            dc->unknown_obj++;
+            return;
+        }
+        name_items(dc, t, &st);
+        if (in_ibuf)
+            sh = make_shape(dc, t->objn, &st, body, t->out_token);
+        nitems = st.nitems;
     }
-    if (!make_room(dc, rec.n, st.nitems)) {
+    if (!make_room(dc, rec.n, nitems)) {
         dc->out_errno = ENOMEM;
         return;
     }
-    resolve_items(dc, t, &st);
+    format_items(dc, nitems);
     if (t->objd >= 0 && (uint64_t)t->objd != v[5])
         dc->stale++;
     SPAN table = t->out_token;
@@ -149,9 +217,9 @@ void decode_line(DECODER *dc, SPAN rec)
     o = OUT_LIT_AT(dc, o, end, ",");
     o = out_at(dc, o, end, op.p, op.n);
     o = OUT_LIT_AT(dc, o, end, ",");
-    o = write_redo(dc, o, end, &st, table);
+    o = sh ? write_shape(dc, o, end, sh, sh->redo) : write_redo(dc, o, end, &st, table);
     o = OUT_LIT_AT(dc, o, end, ",");
-    o = write_undo(dc, o, end, &st, table);
+    o = sh ? write_shape(dc, o, end, sh, sh->undo) : write_undo(dc, o, end, &st, table);
     o = OUT_LIT_AT(dc, o, end, "\n");
     dc->opos = (size_t)(o - dc->obuf);
     dc->decoded++;

@@ -141,7 +141,6 @@ static inline STMT_ITEM *next_item(DECODER *dc, STATEMENT *st)
         dc->items.resize(dc->items.size() * 2 + 16);
     STMT_ITEM *it = &dc->items[st->nitems++];
     it->is_null = it->hidden = false;
-    it->lit_len = 0;
     return it;
 }
 
@@ -216,4 +215,68 @@ bool parse_statement(DECODER *dc, SPAN sql, STATEMENT *st)
         return take_where(dc, &c, st);
     }
     return false;
+}
+
+/*
+ * Whether the n bytes at p, before e, are the n bytes at t.  Sixteen bytes
+ * at a time: the last loads read up to 15 bytes past both, which the input
+ * buffer keeps after every line and a shape's text after its last piece.
+ */
+static inline bool same_text(const char *p, const char *e, const char *t, size_t n)
+{
+    if ((size_t)(e - p) < n)
+        return false;
+#ifdef __SSE2__
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m128i x = _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)(p + i)), _mm_loadu_si128((const __m128i *)(t + i)));
+        if (_mm_movemask_epi8(x) != 0xffff)
+            return false;
+    }
+    if (i == n)
+        return true;
+    // the bytes past n are taken as equal
+    __m128i x = _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)(p + i)), _mm_loadu_si128((const __m128i *)(t + i)));
+    return (((unsigned)_mm_movemask_epi8(x) | 0xffffu << (n - i)) & 0xffff) == 0xffff;
+#else
+    return memcmp(p, t, n) == 0;
+#endif
+}
+
+/*
+ * Reads sql, which lies in the input buffer, as a statement of shape sh:
+ * its fixed pieces as text, its values as parse_statement takes them.  On a
+ * match each item's value goes to dc->items, with its column's kind, and
+ * the statement reads as parse_statement would read it, since the pieces
+ * are those of a statement it read.
+ */
+bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql)
+{
+    CURSOR c = {sql.p, sql.p + sql.n};
+    const char *text = sh->text.data();
+    const SHAPE_STEP *in = sh->in.data();
+    size_t n = sh->items.size();
+
+    if (__builtin_expect(dc->items.size() < n, 0))
+        dc->items.resize(n);
+    STMT_ITEM *items = dc->items.data();
+    for (size_t k = 0; k < n; k++) {
+        STMT_ITEM *it = &items[k];
+        if (!same_text(c.p, c.e, text + in[k].off, in[k].len))
+            return false;
+        c.p += in[k].len;
+        if (in[k].cond) {
+            if (TAKE(&c, " IS NULL")) {
+                it->is_null = true;
+                it->value = {c.p - 4, 4};
+            } else if (!TAKE(&c, "=") || !take_value(&c, it) || it->is_null) {
+                return false;
+            }
+        } else if (!take_value(&c, it)) {
+            return false;
+        }
+        it->kind = sh->items[k].kind;
+        it->hidden = sh->items[k].hidden;
+    }
+    return same_text(c.p, c.e, text + in[n].off, in[n].len) && c.p + in[n].len == c.e;
 }

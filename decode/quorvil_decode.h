@@ -109,8 +109,10 @@ typedef struct __stmt_item {
     int64_t col;              /* n */
     bool is_null;
     bool hidden;
+    uint8_t kind;             /* VALUE_KIND of its column; VK_HEX without one */
     SPAN out_name;            /* what replaces name */
-    size_t lit_off, lit_len;  /* the literal in the line's scratch; lit_len 0: value as it came */
+    SPAN out[2];              /* what is written for the value: [0] in a list (NULL or the value),
+                                 [1] after a name in a condition (" IS NULL" or "=value") */
 } STMT_ITEM;
 
 typedef enum { ST_INSERT, ST_DELETE, ST_UPDATE } STMT_KIND;
@@ -122,6 +124,41 @@ typedef struct __statement {
     size_t nset;              /* update: items[0..nset) the set list, then the where clause */
     size_t nitems;
 } STATEMENT;
+
+/*
+ * The shape of a row statement: all of it but its values.  The lines of one
+ * table mostly repeat a few statements (the same columns inserted, the same
+ * key in the where clause), so a shape made from one line is matched against
+ * the next ones: its fixed pieces compared as text and only the values read,
+ * and both output statements written as fixed text with the values between.
+ */
+#define SHAPE_SETS 256            /* shapes are kept by table and kind in this many sets ... */
+#define SHAPE_WAYS 4              /* ... of this many each */
+#define SHAPE_TEXT_MAX (256 * 1024)        /* a statement that would make more text is not kept */
+#define SHAPES_BYTES_MAX (32u * 1024 * 1024)  /* all shapes' text together */
+#define NO_ITEM UINT32_MAX
+
+/* A piece of fixed text, then the value of one item (none after the last piece). */
+typedef struct __shape_step {
+    uint32_t off, len;        /* the text, in the shape's text */
+    uint32_t item;            /* the item whose value follows, or NO_ITEM */
+    bool cond;                /* a condition: " IS NULL" or "=value"; else NULL or the value */
+} SHAPE_STEP;
+
+/* What a shape keeps of each item: how its value is read. */
+typedef struct __shape_item {
+    uint8_t kind;
+    bool hidden;
+} SHAPE_ITEM;
+
+typedef struct __shape {
+    uint32_t objn;            /* the table's OBJECT_ID; 0 with kind NO_SHAPE: the way is free */
+    uint8_t kind;             /* STMT_KIND, or NO_SHAPE */
+    std::string text;         /* every piece, one after another, WILD_SLACK bytes after the last */
+    std::vector<SHAPE_STEP> in, redo, undo;  /* the input statement, SQL_REDO, SQL_UNDO (empty: none) */
+    std::vector<SHAPE_ITEM> items;
+} SHAPE;
+#define NO_SHAPE 0xff
 
 /* The run: dictionary, character sets, files, buffers and counts. */
 typedef struct __decoder {
@@ -156,6 +193,17 @@ typedef struct __decoder {
     size_t bytes_cap;
     std::string text;         /* a value converted to UTF-8 */
     std::vector<size_t> set_idx, cond_idx;  /* the visible items of an update's two lists */
+
+    /* shapes of recent statements, and the making of one */
+    std::vector<SHAPE> shapes;             /* SHAPE_SETS * SHAPE_WAYS, made when first needed */
+    uint8_t shape_next[SHAPE_SETS];        /* the way of each set to be made again next */
+    size_t shape_bytes;                    /* text held by all shapes */
+    bool no_shapes;                        /* every statement read and written item by item */
+    std::vector<SHAPE_STEP> *marks;        /* while a shape is made: where the writers left values out */
+    const char *mark_base;
+    std::vector<SHAPE_STEP> shape_marks;
+    char *shape_out;                       /* what the writers write while a shape is made */
+    size_t shape_out_cap;
 
     uint64_t lines, decoded, unknown_obj, hex_values, passed, stale;
 } DECODER;
@@ -279,9 +327,16 @@ uint64_t output_bound(const DECODER *dc, uint64_t in_bytes, uint64_t lines);
 
 /* decode_line.cpp */
 void decode_line(DECODER *dc, SPAN rec);
+extern const char null_text[];   /* " IS NULL", WILD_SLACK bytes of room after it */
 
 /* parse_statement.cpp */
 bool parse_statement(DECODER *dc, SPAN sql, STATEMENT *st);
+bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql);
+
+/* statement_shape.cpp */
+const SHAPE *find_shape(DECODER *dc, uint32_t objn, STMT_KIND kind, SPAN sql);
+const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sql, SPAN table);
+char *write_shape(DECODER *dc, char *o, const char *end, const SHAPE *sh, const std::vector<SHAPE_STEP> &steps);
 
 /* write_statements.cpp */
 char *write_redo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPAN table);
