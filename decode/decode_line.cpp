@@ -217,9 +217,18 @@ void decode_line(DECODER *dc, SPAN rec)
     o = OUT_LIT_AT(dc, o, end, ",");
     o = out_at(dc, o, end, op.p, op.n);
     o = OUT_LIT_AT(dc, o, end, ",");
-    o = sh ? write_shape(dc, o, end, sh, sh->redo) : write_redo(dc, o, end, &st, table);
-    o = OUT_LIT_AT(dc, o, end, ",");
-    o = sh ? write_shape(dc, o, end, sh, sh->undo) : write_undo(dc, o, end, &st, table);
+    // each value is written at most once in each statement: as a literal,
+    // or as it came (within the line), or as NULL or " IS NULL"
+    // (o may be past end: out_at_slow fills obuf to its last byte)
+    if (sh != NULL && end - o > (ptrdiff_t)(sh->out_text + 2 * (dc->lit_len + rec.n + 8 * nitems) + 2)) {
+        o = write_shape_in_room(dc, o, sh, sh->redo);
+        *o++ = ',';
+        o = write_shape_in_room(dc, o, sh, sh->undo);
+    } else {
+        o = sh ? write_shape(dc, o, end, sh, sh->redo) : write_redo(dc, o, end, &st, table);
+        o = OUT_LIT_AT(dc, o, end, ",");
+        o = sh ? write_shape(dc, o, end, sh, sh->undo) : write_undo(dc, o, end, &st, table);
+    }
     o = OUT_LIT_AT(dc, o, end, "\n");
     dc->opos = (size_t)(o - dc->obuf);
     dc->decoded++;

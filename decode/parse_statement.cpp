@@ -245,7 +245,9 @@ static inline bool same_text(const char *p, const char *e, const char *t, size_t
 
 /*
  * Reads sql, which lies in the input buffer, as a statement of shape sh:
- * its fixed pieces as text, its values as parse_statement takes them.  On a
+ * its fixed pieces as text, its values as parse_statement takes them.  In
+ * the shape's text each piece before a value is followed by the opening of
+ * a value in bytes, "HEXTORAW('" or "=HEXTORAW('" for a condition.  On a
  * match each item's value goes to dc->items, with its column's kind, and
  * the statement reads as parse_statement would read it, since the pieces
  * are those of a statement it read.
@@ -262,18 +264,24 @@ bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql)
     STMT_ITEM *items = dc->items.data();
     for (size_t k = 0; k < n; k++) {
         STMT_ITEM *it = &items[k];
-        if (!same_text(c.p, c.e, text + in[k].off, in[k].len))
-            return false;
-        c.p += in[k].len;
-        if (in[k].cond) {
-            if (TAKE(&c, " IS NULL")) {
-                it->is_null = true;
-                it->value = {c.p - 4, 4};
-            } else if (!TAKE(&c, "=") || !take_value(&c, it) || it->is_null) {
+        const char *t = text + in[k].off;
+        size_t len = in[k].len, open = in[k].cond ? HEX_OPEN_LEN + 1 : HEX_OPEN_LEN;
+        // most values are bytes: the piece and the opening of a value, as one text
+        if (same_text(c.p, c.e, t, len + open)) {
+            const char *d = c.p + len + open, *q = hex_end(d, c.e);
+            if ((q - d) % 2 != 0 || c.e - q < 2 || q[0] != '\'' || q[1] != ')')
                 return false;
-            }
-        } else if (!take_value(&c, it)) {
-            return false;
+            it->is_null = false;
+            it->value = {d - HEX_OPEN_LEN, (size_t)(q + 2 - (d - HEX_OPEN_LEN))};
+            c.p = q + 2;
+        } else {
+            if (!same_text(c.p, c.e, t, len))
+                return false;
+            c.p += len;
+            if (in[k].cond ? !TAKE(&c, " IS NULL") : !TAKE(&c, "NULL"))
+                return false;
+            it->is_null = true;
+            it->value = {c.p - 4, 4};
         }
         it->kind = sh->items[k].kind;
         it->hidden = sh->items[k].hidden;

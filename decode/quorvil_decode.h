@@ -137,6 +137,8 @@ typedef struct __statement {
 #define SHAPE_TEXT_MAX (256 * 1024)        /* a statement that would make more text is not kept */
 #define SHAPES_BYTES_MAX (32u * 1024 * 1024)  /* all shapes' text together */
 #define NO_ITEM UINT32_MAX
+#define HEX_OPEN "HEXTORAW('"     /* how a value in bytes begins */
+#define HEX_OPEN_LEN (sizeof(HEX_OPEN) - 1)
 
 /* A piece of fixed text, then the value of one item (none after the last piece). */
 typedef struct __shape_step {
@@ -157,6 +159,7 @@ typedef struct __shape {
     std::string text;         /* every piece, one after another, WILD_SLACK bytes after the last */
     std::vector<SHAPE_STEP> in, redo, undo;  /* the input statement, SQL_REDO, SQL_UNDO (empty: none) */
     std::vector<SHAPE_ITEM> items;
+    size_t out_text;          /* the text of redo and undo together */
 } SHAPE;
 #define NO_SHAPE 0xff
 
@@ -197,6 +200,7 @@ typedef struct __decoder {
     /* shapes of recent statements, and the making of one */
     std::vector<SHAPE> shapes;             /* SHAPE_SETS * SHAPE_WAYS, made when first needed */
     uint8_t shape_next[SHAPE_SETS];        /* the way of each set to be made again next */
+    bool shape_missed[SHAPE_SETS];         /* a statement of the set found no shape and made none */
     size_t shape_bytes;                    /* text held by all shapes */
     bool no_shapes;                        /* every statement read and written item by item */
     std::vector<SHAPE_STEP> *marks;        /* while a shape is made: where the writers left values out */
@@ -291,22 +295,28 @@ static inline const char *out_end(const DECODER *dc)
     return dc->obuf + OBUF_SIZE - WILD_SLACK;
 }
 
+/* n bytes of p at o, sixteen at a time: p readable and o writable
+ * WILD_SLACK bytes past n. */
+static inline char *copy_wild(char *o, const char *p, size_t n)
+{
+    char *e = o + n;
+#ifdef __SSE2__
+    do {
+        _mm_storeu_si128((__m128i *)o, _mm_loadu_si128((const __m128i *)p));
+        o += 16;
+        p += 16;
+    } while (o < e);
+#else
+    memcpy(o, p, n);
+#endif
+    return e;
+}
+
 /* n bytes of p at o, p readable WILD_SLACK bytes past n; end from out_end. */
 static inline char *out_at(DECODER *dc, char *o, const char *end, const char *p, size_t n)
 {
-    if (__builtin_expect(end - o >= (ptrdiff_t)n, 1)) {
-        char *e = o + n;
-#ifdef __SSE2__
-        do {
-            _mm_storeu_si128((__m128i *)o, _mm_loadu_si128((const __m128i *)p));
-            o += 16;
-            p += 16;
-        } while (o < e);
-#else
-        memcpy(o, p, n);
-#endif
-        return e;
-    }
+    if (__builtin_expect(end - o >= (ptrdiff_t)n, 1))
+        return copy_wild(o, p, n);
     return out_at_slow(dc, o, p, n);
 }
 
@@ -337,6 +347,7 @@ bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql);
 const SHAPE *find_shape(DECODER *dc, uint32_t objn, STMT_KIND kind, SPAN sql);
 const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sql, SPAN table);
 char *write_shape(DECODER *dc, char *o, const char *end, const SHAPE *sh, const std::vector<SHAPE_STEP> &steps);
+char *write_shape_in_room(DECODER *dc, char *o, const SHAPE *sh, const std::vector<SHAPE_STEP> &steps);
 
 /* write_statements.cpp */
 char *write_redo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPAN table);

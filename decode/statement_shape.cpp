@@ -80,7 +80,11 @@ const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sq
     uint64_t room = output_bound(dc, sql.n, 1);
     std::vector<SHAPE_STEP> &marks = dc->shape_marks;
 
-    if (dc->no_shapes || room + sql.n > SHAPE_TEXT_MAX)
+    // the text: the pieces of sql, an opening of 11 bytes after each piece
+    // before a value (at least 4 bytes of sql a value), and both outputs
+    uint64_t text = 4 * (uint64_t)sql.n + room + WILD_SLACK;
+
+    if (dc->no_shapes || text > SHAPE_TEXT_MAX)
         return NULL;
     if (dc->shapes.empty()) {
         dc->shapes.resize(SHAPE_SETS * SHAPE_WAYS);
@@ -88,9 +92,17 @@ const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sq
             s.kind = NO_SHAPE;
     }
     size_t set = shape_set(objn, st->kind);
+    // statements that never come again (an update of other columns each
+    // time) would make a shape each; made at every other miss, they cost
+    // half, and one that comes again has its shape from its second line
+    if (!dc->shape_missed[set]) {
+        dc->shape_missed[set] = true;
+        return NULL;
+    }
+    dc->shape_missed[set] = false;
     SHAPE *sh = &dc->shapes[set * SHAPE_WAYS + dc->shape_next[set]];
     size_t old = shape_size(sh);
-    if (dc->shape_bytes - old + room + sql.n + WILD_SLACK > SHAPES_BYTES_MAX)
+    if (dc->shape_bytes - old + text > SHAPES_BYTES_MAX)
         return NULL;
     if (room + WILD_SLACK > dc->shape_out_cap) {
         char *p = (char *)realloc(dc->shape_out, room + WILD_SLACK);
@@ -116,6 +128,8 @@ const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sq
         bool cond = st->kind == ST_DELETE || (st->kind == ST_UPDATE && k >= st->nset);
         const char *v = cond ? it->name.p + it->name.n : it->value.p;
         add_piece(sh, &sh->in, at, (size_t)(v - at), (uint32_t)k, cond);
+        // compared with the piece when the value is in bytes (match_shape)
+        sh->text.append(cond ? "=" HEX_OPEN : HEX_OPEN);
         at = it->value.p + it->value.n;
         sh->items.push_back({it->kind, it->hidden});
     }
@@ -134,6 +148,7 @@ const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sq
     dc->marks = NULL;
 
     // room for the sixteen-byte loads and copies past the last piece
+    sh->out_text = sh->text.size() - sh->in.back().off - sh->in.back().len;
     sh->text.append(WILD_SLACK, '\0');
     sh->objn = objn;
     sh->kind = (uint8_t)st->kind;
@@ -141,8 +156,10 @@ const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sq
     return sh;
 }
 
-/* One of sh's outputs with the values dc->items holds (see match_shape). */
-char *write_shape(DECODER *dc, char *o, const char *end, const SHAPE *sh, const std::vector<SHAPE_STEP> &steps)
+/* One of sh's outputs with the values dc->items holds (see match_shape);
+ * with room, every piece is copied without looking for the end of obuf. */
+static inline char *run_steps(DECODER *dc, char *o, const char *end, const SHAPE *sh,
+                              const std::vector<SHAPE_STEP> &steps, bool room)
 {
     const char *text = sh->text.data();
     const STMT_ITEM *items = dc->items.data();
@@ -150,10 +167,22 @@ char *write_shape(DECODER *dc, char *o, const char *end, const SHAPE *sh, const 
     if (steps.empty())
         return o;
     for (const SHAPE_STEP *s = steps.data();; s++) {
-        o = out_at(dc, o, end, text + s->off, s->len);
+        o = room ? copy_wild(o, text + s->off, s->len) : out_at(dc, o, end, text + s->off, s->len);
         if (s->item == NO_ITEM)
             return o;
         const SPAN *v = &items[s->item].out[s->cond];
-        o = out_at(dc, o, end, v->p, v->n);
+        o = room ? copy_wild(o, v->p, v->n) : out_at(dc, o, end, v->p, v->n);
     }
+}
+
+char *write_shape(DECODER *dc, char *o, const char *end, const SHAPE *sh, const std::vector<SHAPE_STEP> &steps)
+{
+    return run_steps(dc, o, end, sh, steps, false);
+}
+
+/* write_shape, when obuf has room past o for sh->out_text and every value
+ * twice (each item is written at most once in each output). */
+char *write_shape_in_room(DECODER *dc, char *o, const SHAPE *sh, const std::vector<SHAPE_STEP> &steps)
+{
+    return run_steps(dc, o, NULL, sh, steps, true);
 }
