@@ -19,22 +19,35 @@
 
 static const char header[] = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO";
 
-/* A field of digits, perhaps with a leading minus, read as a number up to max. */
+/* A field of digits, perhaps with a leading minus, read as a number up to
+ * max.  Up to 19 digits cannot pass 2^64, so the bound is checked once. */
 static bool read_digits(SPAN f, bool sign_ok, uint64_t max, uint64_t *v)
 {
     size_t i = sign_ok && f.n > 0 && f.p[0] == '-';
+    uint64_t x = 0;
 
     *v = 0;
     if (f.n == i || f.n - i > 20)
         return false;
-    for (; i < f.n; i++) {
-        if (f.p[i] < '0' || f.p[i] > '9')
-            return false;
-        *v = *v * 10 + (uint64_t)(f.p[i] - '0');
-        if (*v > max)
-            return false;
+    if (f.n - i == 20) {
+        for (; i < f.n; i++) {
+            if (f.p[i] < '0' || f.p[i] > '9')
+                return false;
+            x = x * 10 + (uint64_t)(f.p[i] - '0');
+            if (x > max)
+                return false;
+        }
+        *v = x;
+        return true;
     }
-    return true;
+    for (; i < f.n; i++) {
+        unsigned d = (unsigned)(unsigned char)f.p[i] - '0';
+        if (d > 9)
+            return false;
+        x = x * 10 + d;
+    }
+    *v = x;
+    return x <= max;
 }
 
 static bool is(SPAN f, const char *s)
