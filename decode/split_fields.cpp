@@ -32,15 +32,77 @@ static bool odd_quotes(const char *p, size_t n)
     return __builtin_parity(acc);
 }
 
+#ifdef __SSE2__
+/* Bit j set where byte j of the 64 bytes a, b, c, d (in that order) is the
+ * byte that fills v. */
+static inline uint64_t byte_mask64(__m128i a, __m128i b, __m128i c, __m128i d, __m128i v)
+{
+    return (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(a, v)) |
+           (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(b, v)) << 16 |
+           (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(c, v)) << 32 |
+           (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(d, v)) << 48;
+}
+
+/* Bit j of the result: the XOR of bits 0..j of x, so set where an odd
+ * number of double quotes lie at or before byte j. */
+static inline uint64_t prefix_xor(uint64_t x)
+{
+    x ^= x << 1;
+    x ^= x << 2;
+    x ^= x << 4;
+    x ^= x << 8;
+    x ^= x << 16;
+    x ^= x << 32;
+    return x;
+}
+#endif
+
 /*
  * Offset of the line feed that ends the line in p[0..n), or n when the
  * line runs past n.  *in_quotes carries the quoting state across calls, so
  * a caller that got n may go on from there with more bytes.
+ *
+ * One pass, 64 bytes a step, reading only p[0..n): a block without a line
+ * feed only adds its double quotes to acc, lane by lane, whose parity is the
+ * parity of all of them; a block with one settles the state and takes the
+ * first line feed outside quotes from its masks.  The last bytes, fewer
+ * than 64, go the plain way.
  */
 size_t find_record_end(const char *p, size_t n, bool *in_quotes)
 {
     size_t i = 0;
 
+#ifdef __SSE2__
+    const __m128i vq = _mm_set1_epi8('"'), vn = _mm_set1_epi8('\n');
+    __m128i acc = _mm_setzero_si128();
+    bool quoted = *in_quotes;
+
+    for (; i + 64 <= n; i += 64) {
+        __m128i a = _mm_loadu_si128((const __m128i *)(p + i));
+        __m128i b = _mm_loadu_si128((const __m128i *)(p + i + 16));
+        __m128i c = _mm_loadu_si128((const __m128i *)(p + i + 32));
+        __m128i d = _mm_loadu_si128((const __m128i *)(p + i + 48));
+        __m128i nl = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, vn), _mm_cmpeq_epi8(b, vn)),
+                                  _mm_or_si128(_mm_cmpeq_epi8(c, vn), _mm_cmpeq_epi8(d, vn)));
+        if (_mm_movemask_epi8(nl) == 0) {
+            acc = _mm_xor_si128(acc, _mm_xor_si128(_mm_xor_si128(_mm_cmpeq_epi8(a, vq), _mm_cmpeq_epi8(b, vq)),
+                                                   _mm_xor_si128(_mm_cmpeq_epi8(c, vq), _mm_cmpeq_epi8(d, vq))));
+            continue;
+        }
+        // the state at the block's first byte, then inside quotes at each byte
+        quoted ^= __builtin_parity((unsigned)_mm_movemask_epi8(acc));
+        acc = _mm_setzero_si128();
+        uint64_t quotes = byte_mask64(a, b, c, d, vq);
+        uint64_t inside = prefix_xor(quotes) ^ (quoted ? ~(uint64_t)0 : 0);
+        uint64_t ends = byte_mask64(a, b, c, d, vn) & ~inside;
+        if (ends != 0) {
+            *in_quotes = false;
+            return i + (size_t)__builtin_ctzll(ends);
+        }
+        quoted ^= __builtin_parityll(quotes);
+    }
+    *in_quotes = quoted ^ __builtin_parity((unsigned)_mm_movemask_epi8(acc));
+#endif
     for (;;) {
         const char *nl = (const char *)memchr(p + i, '\n', n - i);
         size_t end = nl ? (size_t)(nl - p) : n;
