@@ -158,11 +158,16 @@ int split_fields(const char *p, size_t n, SPAN *f, int max, bool rest_in_last)
                                       _mm_loadu_si128((const __m128i *)(p + 48)), vc);
         // commas holds those at or after i, so while one is left i < 64 <= n
         // and p[i] is in the line
-        while (k + 1 < max && commas != 0 && p[i] != '"') {
+        int last = max - 1;
+        while (k < last && commas != 0 && p[i] != '"') {
             size_t end = (size_t)__builtin_ctzll(commas);
             f[k++] = {p + i, end - i};
             i = end + 1;
             commas &= commas - 1;
+        }
+        if (rest_in_last && k == last) {
+            f[k] = {p + i, n - i};
+            return max;
         }
     }
 #endif
