@@ -32,6 +32,24 @@ static bool odd_quotes(const char *p, size_t n)
     return __builtin_parity(acc);
 }
 
+/* find_record_end from p[i] on, the plain way: memchr for each line feed,
+ * then the double quotes before it.  Kept out of line, so that the common
+ * path of find_record_end saves no registers for the calls. */
+[[gnu::noinline]] static size_t record_end_from(const char *p, size_t i, size_t n, bool *in_quotes)
+{
+    for (;;) {
+        const char *nl = (const char *)memchr(p + i, '\n', n - i);
+        size_t end = nl ? (size_t)(nl - p) : n;
+
+        // every double quote before the line feed flips the state
+        if (odd_quotes(p + i, end - i))
+            *in_quotes = !*in_quotes;
+        if (nl == NULL || !*in_quotes)
+            return end;
+        i = end + 1;
+    }
+}
+
 #ifdef __SSE2__
 /* Bit j set where byte j of the 64 bytes a, b, c, d (in that order) is the
  * byte that fills v. */
@@ -75,7 +93,7 @@ size_t find_record_end(const char *p, size_t n, bool *in_quotes)
 #ifdef __SSE2__
     const __m128i vq = _mm_set1_epi8('"'), vn = _mm_set1_epi8('\n');
     __m128i acc = _mm_setzero_si128();
-    bool quoted = *in_quotes;
+    uint64_t quoted = *in_quotes ? ~(uint64_t)0 : 0;  // every bit the state, for the masks
 
     for (; i + 64 <= n; i += 64) {
         __m128i a = _mm_loadu_si128((const __m128i *)(p + i));
@@ -84,36 +102,28 @@ size_t find_record_end(const char *p, size_t n, bool *in_quotes)
         __m128i d = _mm_loadu_si128((const __m128i *)(p + i + 48));
         __m128i nl = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, vn), _mm_cmpeq_epi8(b, vn)),
                                   _mm_or_si128(_mm_cmpeq_epi8(c, vn), _mm_cmpeq_epi8(d, vn)));
-        if (_mm_movemask_epi8(nl) == 0) {
+        if (__builtin_expect(_mm_movemask_epi8(nl) == 0, 1)) {
             acc = _mm_xor_si128(acc, _mm_xor_si128(_mm_xor_si128(_mm_cmpeq_epi8(a, vq), _mm_cmpeq_epi8(b, vq)),
                                                    _mm_xor_si128(_mm_cmpeq_epi8(c, vq), _mm_cmpeq_epi8(d, vq))));
             continue;
         }
         // the state at the block's first byte, then inside quotes at each byte
-        quoted ^= __builtin_parity((unsigned)_mm_movemask_epi8(acc));
+        if (__builtin_parity((unsigned)_mm_movemask_epi8(acc)))
+            quoted = ~quoted;
         acc = _mm_setzero_si128();
         uint64_t quotes = byte_mask64(a, b, c, d, vq);
-        uint64_t inside = prefix_xor(quotes) ^ (quoted ? ~(uint64_t)0 : 0);
+        uint64_t inside = prefix_xor(quotes) ^ quoted;
         uint64_t ends = byte_mask64(a, b, c, d, vn) & ~inside;
         if (ends != 0) {
             *in_quotes = false;
             return i + (size_t)__builtin_ctzll(ends);
         }
-        quoted ^= __builtin_parityll(quotes);
+        // the state after the block: that at its last byte
+        quoted = 0 - (inside >> 63);
     }
-    *in_quotes = quoted ^ __builtin_parity((unsigned)_mm_movemask_epi8(acc));
+    *in_quotes = (quoted != 0) ^ __builtin_parity((unsigned)_mm_movemask_epi8(acc));
 #endif
-    for (;;) {
-        const char *nl = (const char *)memchr(p + i, '\n', n - i);
-        size_t end = nl ? (size_t)(nl - p) : n;
-
-        // every double quote before the line feed flips the state
-        if (odd_quotes(p + i, end - i))
-            *in_quotes = !*in_quotes;
-        if (nl == NULL || !*in_quotes)
-            return end;
-        i = end + 1;
-    }
+    return record_end_from(p, i, n, in_quotes);
 }
 
 /* Offset of the first comma in p[i..n), or n.  The short fields that begin
@@ -142,8 +152,9 @@ static inline size_t next_comma(const char *p, size_t i, size_t n)
  *
  * A line of 64 bytes or more has the commas of its first 64 bytes taken in
  * one step; the unquoted fields that end among them (a line of quorvil's
- * begins with eight) are cut at those commas, and the loop goes on from the
- * first field that is quoted, ends further on, or is the last.
+ * begins with eight) are cut at those commas; with rest_in_last the rest
+ * may then follow as the last field at once.  Otherwise the loop goes on
+ * from the first field that is quoted, ends further on, or is the last.
  */
 int split_fields(const char *p, size_t n, SPAN *f, int max, bool rest_in_last)
 {
