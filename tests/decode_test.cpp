@@ -302,6 +302,10 @@ const std::string kOut = kHead + R"x(,SQL_UNDO
 )x";
 const std::string kBad = R"x(3,1,2,3,6,6,OBJ# 6,DELETE,"delete from ""UNKNOWN"".""OBJ# 5"" where ;"
 not,a,line)x";
+// a quoted table name among the first fields, and line feeds in the quoted
+// SQL_REDO both before and after its first 64 bytes
+const std::string kDdl = "4,1,2,3,0,0,\"S,T\",DDL,\"create table t (a number,\n b varchar2(9)"
+                         " default 'x,\"\"y\"\"',\n c date)\"";
 const char kSmallDict[] = "OBJECT_ID,OWNER,TABLE_NAME,SEGMENT_COLUMN_ID,COLUMN_NAME,DATA_TYPE\n5,S,T,1,N,NUMBER\n";
 
 struct CliCase {
@@ -388,6 +392,10 @@ const CliCase kCli[] = {
      "unchanged.\n",
      kOut + kBad.substr(0, kBad.find('\n')) + ",\nnot,a,line,\n", kIn + kBad, kSmallDict,
      "NLS_CHARACTERSET,AL32UTF8\nNLS_NCHAR_CHARACTERSET,AL16UTF16\n"},
+    {"ddl_with_line_feeds", run_with({"out.csv"}), 0,
+     "4 lines read, 4 decoded, 0 of objects not in the dictionary, 0 values left in hex, 0 passed through "
+     "unchanged.\n",
+     kOut + kDdl + ",\n", kIn + kDdl + "\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Decode, Cli, testing::ValuesIn(kCli));
