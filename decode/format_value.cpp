@@ -72,12 +72,14 @@ const uint8_t hex_values[256] = {
  * values, so that nothing is checked or grown value by value.  A byte of a
  * value is two digits of the line and gives at most 4 bytes of UTF-8, each
  * doubled at most when it is a quote: 4 * line_len in all; every value adds
- * at most LITERAL_MAX, the time zone and N'' around its text.  Both keep 16
- * bytes past that, which format_text loads and stores sixteen at a time.
+ * at most LITERAL_MAX, the time zone and N'' around its text.  The literals
+ * keep WILD_SLACK bytes past that, which out_at reads when it copies them;
+ * the bytes keep 16, which format_text loads sixteen at a time.
  */
 bool make_room(DECODER *dc, size_t line_len, size_t nitems)
 {
-    size_t lit = 4 * line_len + nitems * (LITERAL_MAX + dc->tz_text.size() + 16) + 16, bytes = line_len / 2 + 16;
+    size_t lit = 4 * line_len + nitems * (LITERAL_MAX + dc->tz_text.size() + 16) + WILD_SLACK,
+           bytes = line_len / 2 + 16;
 
     if (lit > dc->lit_cap) {
         char *p = (char *)realloc(dc->lit, lit);

@@ -32,7 +32,7 @@
 #define RECORD_MAX (64u << 20)    /* a longer line is passed through unchanged, in pieces */
 #define OBUF_SIZE (1024 * 1024)   /* the one output buffer */
 #define COLUMN_ID_MAX 65535       /* highest SEGMENT_COLUMN_ID taken */
-#define WILD_SLACK 16             /* room kept past text that out_at copies (see there) */
+#define WILD_SLACK 64             /* room kept past text that out_at copies (see there) */
 
 /* What a column's bytes are read as, chosen by DATA_TYPE. */
 typedef enum {
@@ -282,9 +282,10 @@ static inline void out_put(DECODER *dc, const char *p, size_t n)
  * again after each piece.  out_at and OUT_LIT_AT give back the new place;
  * dc->opos is set from it when the line is done.
  *
- * WILD_SLACK: a piece is copied sixteen bytes at a time, so up to 15 bytes
- * past its end are read (the input buffer and the literals keep that room
- * past their text) and written (obuf keeps that room past the last piece).
+ * WILD_SLACK: a piece is copied 64 bytes at once, then sixteen at a time,
+ * so up to 63 bytes past its end are read (the input buffer, the literals,
+ * the dictionary's names and the shapes keep that room past their text) and
+ * written (obuf keeps that room past the last piece).
  */
 char *out_at_slow(DECODER *dc, char *o, const char *p, size_t n);
 
@@ -295,17 +296,22 @@ static inline const char *out_end(const DECODER *dc)
     return dc->obuf + OBUF_SIZE - WILD_SLACK;
 }
 
-/* n bytes of p at o, sixteen at a time: p readable and o writable
- * WILD_SLACK bytes past n. */
+/* n bytes of p at o, p readable and o writable WILD_SLACK bytes past n.
+ * Most pieces are shorter than 64 bytes, and their lengths vary from one to
+ * the next: 64 bytes copied at once, whatever n is, leave no loop to guess
+ * the end of. */
 static inline char *copy_wild(char *o, const char *p, size_t n)
 {
     char *e = o + n;
 #ifdef __SSE2__
-    do {
-        _mm_storeu_si128((__m128i *)o, _mm_loadu_si128((const __m128i *)p));
-        o += 16;
-        p += 16;
-    } while (o < e);
+    __m128i a = _mm_loadu_si128((const __m128i *)p), b = _mm_loadu_si128((const __m128i *)(p + 16));
+    __m128i c = _mm_loadu_si128((const __m128i *)(p + 32)), d = _mm_loadu_si128((const __m128i *)(p + 48));
+    _mm_storeu_si128((__m128i *)o, a);
+    _mm_storeu_si128((__m128i *)(o + 16), b);
+    _mm_storeu_si128((__m128i *)(o + 32), c);
+    _mm_storeu_si128((__m128i *)(o + 48), d);
+    for (size_t i = 64; i < n; i += 16)
+        _mm_storeu_si128((__m128i *)(o + i), _mm_loadu_si128((const __m128i *)(p + i)));
 #else
     memcpy(o, p, n);
 #endif
