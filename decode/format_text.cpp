@@ -149,6 +149,104 @@ static bool copy_utf8(DECODER *dc, const uint8_t *b, size_t n)
     return true;
 }
 
+#ifdef __SSE2__
+/* The bytes of the sixteen hex digits in x, in its low eight lanes (and
+ * again in the high eight): a digit's value is its low nibble, plus 9 for
+ * a-f (bit 6 set); the two digits of each 16-bit lane make one byte. */
+static inline __m128i hex_lanes(__m128i x)
+{
+    const __m128i low = _mm_set1_epi8(0x0f), one = _mm_set1_epi8(1), lane_low = _mm_set1_epi16(0x00ff);
+    __m128i t = _mm_and_si128(_mm_srli_epi16(x, 6), one);
+    x = _mm_add_epi8(_mm_and_si128(x, low), _mm_add_epi8(t, _mm_slli_epi16(t, 3)));
+    return _mm_or_si128(_mm_slli_epi16(_mm_and_si128(x, lane_low), 4), _mm_srli_epi16(x, 8));
+}
+
+/* One bit a byte of x: set for bytes 01..7f but ' and ", which go as they are. */
+static inline unsigned plain_bytes(__m128i x)
+{
+    const __m128i zero = _mm_setzero_si128(), apos = _mm_set1_epi8('\''), dq = _mm_set1_epi8('"');
+    __m128i quote = _mm_or_si128(_mm_cmpeq_epi8(x, apos), _mm_cmpeq_epi8(x, dq));
+    return (unsigned)_mm_movemask_epi8(_mm_andnot_si128(quote, _mm_cmpgt_epi8(x, zero)));
+}
+#endif
+
+/*
+ * Text in a set iconv reads as UTF-8 (utf8_same, no surrogate pairs to
+ * join), from its n bytes' 2n hex digits at d straight into the literal,
+ * with what format_text and copy_utf8 would write: 'text' or N'text', ' and
+ * " doubled; 0 and the literal as it was for bytes that are not valid UTF-8
+ * or hold U+0000.  Each byte is read once, not first into dc->bytes.
+ *
+ * d lies in the input buffer, which keeps WILD_SLACK bytes after every
+ * line: thirty-two digits are read at a time while the value has them,
+ * then sixteen, which reads at most 14 bytes past the digits (12 past the
+ * value's ')').  The literal keeps 16 bytes of room past its own text
+ * (make_room), so sixteen or eight bytes are stored at a time and only the
+ * run of plain ones counted.
+ */
+int format_utf8_hex(DECODER *dc, bool national, const char *d, size_t n)
+{
+    char *o = dc->lit + dc->lit_len;
+    size_t i = 0;
+
+    if (national)
+        *o++ = 'N';
+    *o++ = '\'';
+    while (i < n) {
+        uint8_t c[8];
+#ifdef __SSE2__
+        if (n - i >= 16) {
+            __m128i lo = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
+            __m128i hi = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i + 16)));
+            __m128i x = _mm_packus_epi16(lo, hi);
+            unsigned plain = plain_bytes(x);
+            _mm_storeu_si128((__m128i *)o, x);
+            if (plain == 0xffff) {
+                o += 16;
+                i += 16;
+                continue;
+            }
+            size_t run = (size_t)__builtin_ctz(~plain);
+            o += run;
+            i += run;
+        } else {
+            __m128i x = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
+            x = _mm_packus_epi16(x, x);
+            size_t run = (size_t)__builtin_ctz(~(plain_bytes(x) & 0xff));
+            if (run > n - i)
+                run = n - i;
+            _mm_storel_epi64((__m128i *)o, x);
+            o += run;
+            i += run;
+            if (run == 8 || i == n)
+                continue;
+        }
+        // byte i, and the up to five after it a character may take
+        __m128i x = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
+        _mm_storel_epi64((__m128i *)c, _mm_packus_epi16(x, x));
+#else
+        for (size_t k = 0; k < 6 && k < n - i; k++)
+            c[k] = (uint8_t)(hex_values[(uint8_t)d[2 * (i + k)]] << 4 | hex_values[(uint8_t)d[2 * (i + k) + 1]]);
+#endif
+        if (c[0] - 1u < 0x7fu) {
+            if (c[0] == '\'' || c[0] == '"')
+                *o++ = (char)c[0];
+            *o++ = (char)c[0];
+            i++;
+            continue;
+        }
+        size_t k = c[0] == 0 ? 0 : utf8_char(c, n - i);
+        if (k == 0)
+            return 0;
+        memcpy(o, c, k);
+        o += k;
+        i += k;
+    }
+    *o++ = '\'';
+    dc->lit_len = (size_t)(o - dc->lit);
+    return 1;
+}
+
 int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n)
 {
     const char *utf8;

@@ -306,6 +306,7 @@ int format_iym(const uint8_t *b, size_t n, char *out);
 int format_ids(const uint8_t *b, size_t n, char *out);
 /* format_text.cpp */
 int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n);
+int format_utf8_hex(DECODER *dc, bool national, const char *digits, size_t n);
 
 #define LITERAL_MAX 160           /* longest literal of a fixed-size type; the time zone aside */
 
