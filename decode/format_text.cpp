@@ -152,12 +152,11 @@ static bool copy_utf8(DECODER *dc, const uint8_t *b, size_t n)
 #ifdef __SSE2__
 /* The bytes of the sixteen hex digits in x, in its low eight lanes (and
  * again in the high eight): a digit's value is its low nibble, plus 9 for
- * a-f (bit 6 set); the two digits of each 16-bit lane make one byte. */
+ * a-f (above '9'); the two digits of each 16-bit lane make one byte. */
 static inline __m128i hex_lanes(__m128i x)
 {
-    const __m128i low = _mm_set1_epi8(0x0f), one = _mm_set1_epi8(1), lane_low = _mm_set1_epi16(0x00ff);
-    __m128i t = _mm_and_si128(_mm_srli_epi16(x, 6), one);
-    x = _mm_add_epi8(_mm_and_si128(x, low), _mm_add_epi8(t, _mm_slli_epi16(t, 3)));
+    const __m128i low = _mm_set1_epi8(0x0f), nine = _mm_set1_epi8(9), lane_low = _mm_set1_epi16(0x00ff);
+    x = _mm_add_epi8(_mm_and_si128(x, low), _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8('9')), nine));
     return _mm_or_si128(_mm_slli_epi16(_mm_and_si128(x, lane_low), 4), _mm_srli_epi16(x, 8));
 }
 
@@ -171,27 +170,13 @@ static inline unsigned plain_bytes(__m128i x)
 #endif
 
 /*
- * Text in a set iconv reads as UTF-8 (utf8_same, no surrogate pairs to
- * join), from its n bytes' 2n hex digits at d straight into the literal,
- * with what format_text and copy_utf8 would write: 'text' or N'text', ' and
- * " doubled; 0 and the literal as it was for bytes that are not valid UTF-8
- * or hold U+0000.  Each byte is read once, not first into dc->bytes.
- *
- * d lies in the input buffer, which keeps WILD_SLACK bytes after every
- * line: thirty-two digits are read at a time while the value has them,
- * then sixteen, which reads at most 14 bytes past the digits (12 past the
- * value's ')').  The literal keeps 16 bytes of room past its own text
- * (make_room), so sixteen or eight bytes are stored at a time and only the
- * run of plain ones counted.
+ * format_utf8_hex from byte i on, the literal's text written up to o, for
+ * text that is not all plain bytes: runs of plain bytes as there, the rest
+ * a character at a time, as copy_utf8 does.  The room it counts on is
+ * format_utf8_hex's.
  */
-int format_utf8_hex(DECODER *dc, bool national, const char *d, size_t n)
+static int utf8_hex_rest(DECODER *dc, char *o, const char *d, size_t n, size_t i)
 {
-    char *o = dc->lit + dc->lit_len;
-    size_t i = 0;
-
-    if (national)
-        *o++ = 'N';
-    *o++ = '\'';
     while (i < n) {
         uint8_t c[8];
 #ifdef __SSE2__
@@ -235,16 +220,81 @@ int format_utf8_hex(DECODER *dc, bool national, const char *d, size_t n)
             i++;
             continue;
         }
-        size_t k = c[0] == 0 ? 0 : utf8_char(c, n - i);
+        // two bytes, the most common, without the call
+        size_t k = c[0] >= 0xc2 && c[0] <= 0xdf && n - i >= 2 && (c[1] & 0xc0) == 0x80 ? 2
+                   : c[0] == 0                                                   ? 0
+                                                                                 : utf8_char(c, n - i);
         if (k == 0)
             return 0;
-        memcpy(o, c, k);
+        // eight bytes stored, k kept: the literal has the room (see above)
+        memcpy(o, c, 8);
         o += k;
         i += k;
     }
     *o++ = '\'';
     dc->lit_len = (size_t)(o - dc->lit);
     return 1;
+}
+
+/*
+ * Text in a set iconv reads as UTF-8 (utf8_same, no surrogate pairs to
+ * join), from its n bytes' 2n hex digits at d straight into the literal,
+ * with what format_text and copy_utf8 would write: 'text' or N'text', ' and
+ * " doubled; 0 and the literal as it was for bytes that are not valid UTF-8
+ * or hold U+0000.  Each byte is read once, not first into dc->bytes.
+ *
+ * Most text is plain bytes (01..7f but ' and "): sixteen at a time while
+ * the value has them, then the last nine to fifteen as two eights that
+ * overlap, or the last eight or fewer; the first block that is not all
+ * plain hands over to utf8_hex_rest.  d lies in the input buffer, which
+ * keeps WILD_SLACK bytes after every line: sixteen digits read for the
+ * last eight bytes or fewer reach at most 14 bytes past the digits (12 past
+ * the value's ')').  The literal keeps 16 bytes of room past its own text
+ * (make_room), so sixteen or eight bytes are stored at a time and only the
+ * plain ones counted.
+ */
+int format_utf8_hex(DECODER *dc, bool national, const char *d, size_t n)
+{
+    char *o = dc->lit + dc->lit_len;
+    size_t i = 0;
+
+    if (national)
+        *o++ = 'N';
+    *o++ = '\'';
+#ifdef __SSE2__
+    for (; n - i >= 16; i += 16, o += 16) {
+        __m128i lo = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
+        __m128i hi = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i + 16)));
+        __m128i x = _mm_packus_epi16(lo, hi);
+        if (plain_bytes(x) != 0xffff)
+            return utf8_hex_rest(dc, o, d, n, i);
+        _mm_storeu_si128((__m128i *)o, x);
+    }
+    size_t r = n - i;
+    if (r > 8) {
+        // bytes i..i+8 and n-8..n, all within the digits
+        __m128i lo = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
+        __m128i hi = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * n - 16)));
+        __m128i x = _mm_packus_epi16(lo, hi);
+        if (plain_bytes(x) != 0xffff)
+            return utf8_hex_rest(dc, o, d, n, i);
+        _mm_storel_epi64((__m128i *)o, x);
+        _mm_storel_epi64((__m128i *)(o + r - 8), _mm_srli_si128(x, 8));
+        o += r;
+    } else if (r > 0) {
+        __m128i x = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
+        x = _mm_packus_epi16(x, x);
+        if ((~plain_bytes(x) & ((1u << r) - 1)) != 0)
+            return utf8_hex_rest(dc, o, d, n, i);
+        _mm_storel_epi64((__m128i *)o, x);
+        o += r;
+    }
+    *o++ = '\'';
+    dc->lit_len = (size_t)(o - dc->lit);
+    return 1;
+#else
+    return utf8_hex_rest(dc, o, d, n, i);
+#endif
 }
 
 int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n)

@@ -139,6 +139,7 @@ const ValueCase kValues[] = {
     {"CHAR(10)", "CHAR_CS", U, "71776572747920202020", "'qwerty    '"},
     {"VARCHAR2(40)", "CHAR_CS", U, "616161616161616161616161616161 c3a9 2778", "'aaaaaaaaaaaaaaa\xc3\xa9''x'"},
     {"VARCHAR2(40)", "CHAR_CS", U, "61616161616161616161616161616161 c3", ""},
+    {"VARCHAR2(40)", "CHAR_CS", U, "6162636465666768696a c3a9", "'abcdefghij\xc3\xa9'"},
     {"VARCHAR2(40)", "CHAR_CS", "WE8MSWIN1252", "AL16UTF16", "", "80e9", "'\xe2\x82\xac\xc3\xa9'"},
     {"VARCHAR2(40)", "CHAR_CS", "WE8ISO8859P1", "AL16UTF16", "", "e9", "'\xc3\xa9'"},
     {"VARCHAR2(40)", "CHAR_CS", "WE8ISO8859P15", "AL16UTF16", "", "a4", "'\xe2\x82\xac'"},
