@@ -172,11 +172,12 @@ size_t read_hex(SPAN value, uint8_t *b, bool room_after)
 static inline void fixed_bytes(const char *d, size_t n, uint8_t *b)
 {
 #ifdef __SSE2__
-    const __m128i low = _mm_set1_epi8(0x0f), one = _mm_set1_epi8(1), lane_low = _mm_set1_epi16(0x00ff);
+    // a digit's value is its low nibble, plus 9 for a-f (above '9'); then
+    // the two digits of each 16-bit lane make one byte
+    const __m128i low = _mm_set1_epi8(0x0f), nine = _mm_set1_epi8(9), lane_low = _mm_set1_epi16(0x00ff);
     for (size_t i = 0; i < n; i += 8) {
         __m128i x = _mm_loadu_si128((const __m128i *)(d + 2 * i));
-        __m128i t = _mm_and_si128(_mm_srli_epi16(x, 6), one);
-        x = _mm_add_epi8(_mm_and_si128(x, low), _mm_add_epi8(t, _mm_slli_epi16(t, 3)));
+        x = _mm_add_epi8(_mm_and_si128(x, low), _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8('9')), nine));
         x = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(x, lane_low), 4), _mm_srli_epi16(x, 8));
         _mm_storel_epi64((__m128i *)(b + i), _mm_packus_epi16(x, x));
     }
@@ -189,50 +190,90 @@ static inline void fixed_bytes(const char *d, size_t n, uint8_t *b)
 /* Longest value of a fixed-size type: NUMBER's 21 bytes. */
 #define FIXED_MAX 21
 
-/*
- * The literal of a value whose n bytes are the 2n hex digits at d, which
- * lie in the input buffer (WILD_SLACK bytes of room after the line).  Text
- * in a set read as UTF-8 goes from the digits to the literal in one pass
- * (format_utf8_hex); a fixed-size value is read into a few bytes on the
- * stack; other text is read into dc->bytes for format_text.
- */
-static int format_digits(DECODER *dc, uint8_t kind, SPAN value, const char *d, size_t n)
+/* TIMESTAMP WITH LOCAL TIME ZONE: FROM_TZ(TO_TIMESTAMP(..),' then
+ * DBTIMEZONE and '), when DBTIMEZONE is known.  Digits as for fixed_bytes. */
+static __attribute__((noinline)) int format_tsltz(DECODER *dc, const char *d, size_t n)
 {
     uint8_t b[FIXED_MAX + 11];
     char out[LITERAL_MAX];
     int len;
 
-    if (kind == VK_CHAR || kind == VK_NCHAR) {
-        bool national = kind == VK_NCHAR;
-        TEXT_CONV *tc = &dc->conv[national];
-        if (tc->utf8_same && tc->cs != NULL && !tc->cs->cesu)
-            return format_utf8_hex(dc, national, d, n);
-        n = read_hex(value, dc->bytes, true);
-        return format_text(dc, tc, national, dc->bytes, n);
-    }
-    if (kind == VK_HEX || kind >= VK_KINDS || n > FIXED_MAX)
+    if (!dc->tz_known || n > FIXED_MAX)
         return 0;
     fixed_bytes(d, n, b);
-    if (kind == VK_TSLTZ) {
-        if (!dc->tz_known)
-            return 0;
-        len = format_timestamp(b, n, out);
-        if (len < 0)
-            return 0;
-        // FROM_TZ(TO_TIMESTAMP(..),' then the zone and ')
-        LIT_LIT(dc, "FROM_TZ(");
-        lit_add(dc, out, (size_t)len);
-        LIT_LIT(dc, ",'");
-        lit_add(dc, dc->tz_text.data(), dc->tz_text.size());
-        LIT_LIT(dc, "')");
-        return 1;
-    }
+    len = format_timestamp(b, n, out);
+    if (len < 0)
+        return 0;
+    LIT_LIT(dc, "FROM_TZ(");
+    lit_add(dc, out, (size_t)len);
+    LIT_LIT(dc, ",'");
+    lit_add(dc, dc->tz_text.data(), dc->tz_text.size());
+    LIT_LIT(dc, "')");
+    return 1;
+}
+
+/* A value of a fixed-size type from its digits (see fixed_bytes), apart
+ * from format_digits so that a value of text does not pay for its frame. */
+static __attribute__((noinline)) int format_fixed(DECODER *dc, uint8_t kind, const char *d, size_t n)
+{
+    uint8_t b[FIXED_MAX + 11];
+    int len;
+
+    if (n > FIXED_MAX)
+        return 0;
+    fixed_bytes(d, n, b);
     // the formatters write at most LITERAL_MAX bytes, which make_room left
     len = fixed_formats[kind](b, n, dc->lit + dc->lit_len);
     if (len < 0)
         return 0;
     dc->lit_len += (size_t)len;
     return 1;
+}
+
+/* Text of a set iconv converts, read into dc->bytes first; value in the
+ * input buffer, whose room after the line read_hex counts on. */
+static __attribute__((noinline)) int text_bytes(DECODER *dc, TEXT_CONV *tc, bool national, SPAN value)
+{
+    size_t n = read_hex(value, dc->bytes, true);
+    return format_text(dc, tc, national, dc->bytes, n);
+}
+
+/* Text of tc's set: from the digits straight into the literal when the set
+ * is read as UTF-8 (format_utf8_hex), else by text_bytes. */
+static inline int text_value(DECODER *dc, TEXT_CONV *tc, bool national, SPAN value, const char *d, size_t n)
+{
+    if (tc->utf8_same && tc->cs != NULL && !tc->cs->cesu)
+        return format_utf8_hex(dc, national, d, n);
+    return text_bytes(dc, tc, national, value);
+}
+
+/*
+ * The literal of a value whose n bytes are the 2n hex digits at d, which
+ * lie in the input buffer (WILD_SLACK bytes of room after the line): text
+ * by text_value, TIMESTAMP WITH LOCAL TIME ZONE by format_tsltz, the other
+ * kinds with a formatter in fixed_formats by format_fixed.
+ */
+static inline int format_digits(DECODER *dc, uint8_t kind, SPAN value, const char *d, size_t n)
+{
+    switch (kind) {
+    case VK_CHAR:
+        return text_value(dc, &dc->conv[0], false, value, d, n);
+    case VK_NCHAR:
+        return text_value(dc, &dc->conv[1], true, value, d, n);
+    case VK_TSLTZ:
+        return format_tsltz(dc, d, n);
+    case VK_NUMBER:
+    case VK_BFLOAT:
+    case VK_BDOUBLE:
+    case VK_DATE:
+    case VK_TIMESTAMP:
+    case VK_TSTZ:
+    case VK_IYM:
+    case VK_IDS:
+        return format_fixed(dc, kind, d, n);
+    default:
+        return 0;
+    }
 }
 
 /* A value that does not lie in the input buffer (a test's own text): a
@@ -249,9 +290,10 @@ int format_value(DECODER *dc, uint8_t kind, SPAN value)
 {
     const size_t pre = sizeof("HEXTORAW('") - 1, post = sizeof("')") - 1;
     // a value of a line being decoded lies in the input buffer, whose room
-    // after the line the readers of digits count on
+    // after the line the readers of digits count on (without a buffer,
+    // iend is 0 and no value lies there)
     size_t at = (size_t)((uintptr_t)value.p - (uintptr_t)dc->ibuf);
-    if (__builtin_expect(dc->ibuf != NULL && at <= dc->iend && value.n <= dc->iend - at, 1))
+    if (__builtin_expect(at <= dc->iend && value.n <= dc->iend - at, 1))
         return format_digits(dc, kind, value, value.p + pre, (value.n - pre - post) / 2);
     return format_copied(dc, kind, value);
 }
