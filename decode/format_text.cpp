@@ -138,10 +138,14 @@ static bool copy_utf8(DECODER *dc, const uint8_t *b, size_t n)
             i++;
             continue;
         }
-        size_t k = c == 0 ? 0 : utf8_char(b + i, n - i);
+        // two bytes, the most common, without the call
+        size_t k = c >= 0xc2 && c <= 0xdf && n - i >= 2 && (b[i + 1] & 0xc0) == 0x80 ? 2
+                   : c == 0                                                       ? 0
+                                                                                  : utf8_char(b + i, n - i);
         if (k == 0)
             return false;
-        memcpy(o, b + i, k);
+        // eight bytes copied, k kept: b and the literal have the room
+        memcpy(o, b + i, 8);
         o += k;
         i += k;
     }
@@ -171,69 +175,28 @@ static inline unsigned plain_bytes(__m128i x)
 
 /*
  * format_utf8_hex from byte i on, the literal's text written up to o, for
- * text that is not all plain bytes: runs of plain bytes as there, the rest
- * a character at a time, as copy_utf8 does.  The room it counts on is
- * format_utf8_hex's.
+ * text that is not all plain bytes: the rest of its bytes read into
+ * dc->bytes (make_room keeps room for them and 16 more, which copy_utf8
+ * counts on) and written by copy_utf8.
  */
-static int utf8_hex_rest(DECODER *dc, char *o, const char *d, size_t n, size_t i)
+static __attribute__((noinline)) int utf8_hex_rest(DECODER *dc, char *o, const char *d, size_t n, size_t i)
 {
-    while (i < n) {
-        uint8_t c[8];
-#ifdef __SSE2__
-        if (n - i >= 16) {
-            __m128i lo = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
-            __m128i hi = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i + 16)));
-            __m128i x = _mm_packus_epi16(lo, hi);
-            unsigned plain = plain_bytes(x);
-            _mm_storeu_si128((__m128i *)o, x);
-            if (plain == 0xffff) {
-                o += 16;
-                i += 16;
-                continue;
-            }
-            size_t run = (size_t)__builtin_ctz(~plain);
-            o += run;
-            i += run;
-        } else {
-            __m128i x = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
-            x = _mm_packus_epi16(x, x);
-            size_t run = (size_t)__builtin_ctz(~(plain_bytes(x) & 0xff));
-            if (run > n - i)
-                run = n - i;
-            _mm_storel_epi64((__m128i *)o, x);
-            o += run;
-            i += run;
-            if (run == 8 || i == n)
-                continue;
-        }
-        // byte i, and the up to five after it a character may take
-        __m128i x = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
-        _mm_storel_epi64((__m128i *)c, _mm_packus_epi16(x, x));
-#else
-        for (size_t k = 0; k < 6 && k < n - i; k++)
-            c[k] = (uint8_t)(hex_values[(uint8_t)d[2 * (i + k)]] << 4 | hex_values[(uint8_t)d[2 * (i + k) + 1]]);
-#endif
-        if (c[0] - 1u < 0x7fu) {
-            if (c[0] == '\'' || c[0] == '"')
-                *o++ = (char)c[0];
-            *o++ = (char)c[0];
-            i++;
-            continue;
-        }
-        // two bytes, the most common, without the call
-        size_t k = c[0] >= 0xc2 && c[0] <= 0xdf && n - i >= 2 && (c[1] & 0xc0) == 0x80 ? 2
-                   : c[0] == 0                                                   ? 0
-                                                                                 : utf8_char(c, n - i);
-        if (k == 0)
-            return 0;
-        // eight bytes stored, k kept: the literal has the room (see above)
-        memcpy(o, c, 8);
-        o += k;
-        i += k;
-    }
-    *o++ = '\'';
+    size_t start = dc->lit_len;
+
+    hex_bytes(d + 2 * i, n - i, dc->bytes);
     dc->lit_len = (size_t)(o - dc->lit);
+    if (!copy_utf8(dc, dc->bytes, n - i)) {
+        dc->lit_len = start;
+        return 0;
+    }
+    LIT_LIT(dc, "'");
     return 1;
+}
+
+/* Whether byte c goes into the literal as it is: 01..7f but ' and ". */
+static inline bool plain_byte(uint8_t c)
+{
+    return c - 1u < 0x7fu && c != '\'' && c != '"';
 }
 
 /*
@@ -241,17 +204,18 @@ static int utf8_hex_rest(DECODER *dc, char *o, const char *d, size_t n, size_t i
  * join), from its n bytes' 2n hex digits at d straight into the literal,
  * with what format_text and copy_utf8 would write: 'text' or N'text', ' and
  * " doubled; 0 and the literal as it was for bytes that are not valid UTF-8
- * or hold U+0000.  Each byte is read once, not first into dc->bytes.
+ * or hold U+0000.
  *
- * Most text is plain bytes (01..7f but ' and "): sixteen at a time while
- * the value has them, then the last nine to fifteen as two eights that
- * overlap, or the last eight or fewer; the first block that is not all
- * plain hands over to utf8_hex_rest.  d lies in the input buffer, which
- * keeps WILD_SLACK bytes after every line: sixteen digits read for the
- * last eight bytes or fewer reach at most 14 bytes past the digits (12 past
- * the value's ')').  The literal keeps 16 bytes of room past its own text
- * (make_room), so sixteen or eight bytes are stored at a time and only the
- * plain ones counted.
+ * Most text is plain bytes, each read once: sixteen at a time while the
+ * value has them, then the last nine to fifteen as two eights that
+ * overlap, or the last eight or fewer as the value's last eight (those
+ * before i are plain and written already, so written again the same), the
+ * whole of a value of three to seven bytes as the last eight of it and of
+ * "HEXTORAW('" shifted down, and one or two bytes a byte at a time.  No
+ * byte outside the value is read.  The first piece that is not all plain
+ * hands over to utf8_hex_rest.  The literal keeps 16 bytes of room past its
+ * own text (make_room), so sixteen or eight bytes are stored at a time and
+ * only the value's counted.
  */
 int format_utf8_hex(DECODER *dc, bool national, const char *d, size_t n)
 {
@@ -272,7 +236,7 @@ int format_utf8_hex(DECODER *dc, bool national, const char *d, size_t n)
     }
     size_t r = n - i;
     if (r > 8) {
-        // bytes i..i+8 and n-8..n, all within the digits
+        // bytes i..i+8 and n-8..n
         __m128i lo = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
         __m128i hi = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * n - 16)));
         __m128i x = _mm_packus_epi16(lo, hi);
@@ -281,20 +245,33 @@ int format_utf8_hex(DECODER *dc, bool national, const char *d, size_t n)
         _mm_storel_epi64((__m128i *)o, x);
         _mm_storel_epi64((__m128i *)(o + r - 8), _mm_srli_si128(x, 8));
         o += r;
-    } else if (r > 0) {
-        __m128i x = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
+    } else if (n >= 8 && r > 0) {
+        __m128i x = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * n - 16)));
         x = _mm_packus_epi16(x, x);
-        if ((~plain_bytes(x) & ((1u << r) - 1)) != 0)
+        if ((plain_bytes(x) & 0xff) != 0xff)
+            return utf8_hex_rest(dc, o, d, n, i);
+        _mm_storel_epi64((__m128i *)(o + r - 8), x);
+        o += r;
+    } else if (n >= 3 && r > 0) {
+        __m128i x = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * n - 16)));
+        x = _mm_srl_epi64(_mm_packus_epi16(x, x), _mm_cvtsi32_si128((int)(8 * (8 - n))));
+        if ((~plain_bytes(x) & ((1u << n) - 1)) != 0)
             return utf8_hex_rest(dc, o, d, n, i);
         _mm_storel_epi64((__m128i *)o, x);
-        o += r;
+        o += n;
+    } else
+#endif
+    {
+        for (; i < n; i++) {
+            uint8_t c = (uint8_t)(hex_values[(uint8_t)d[2 * i]] << 4 | hex_values[(uint8_t)d[2 * i + 1]]);
+            if (!plain_byte(c))
+                return utf8_hex_rest(dc, o, d, n, i);
+            *o++ = (char)c;
+        }
     }
     *o++ = '\'';
     dc->lit_len = (size_t)(o - dc->lit);
     return 1;
-#else
-    return utf8_hex_rest(dc, o, d, n, i);
-#endif
 }
 
 int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n)
