@@ -159,19 +159,12 @@ static inline void fill_date(char *o, const uint8_t *b)
     put2(o + 17, b[6] - 1);
 }
 
-int format_date(const uint8_t *b, size_t n, char *out)
+/* Any DATE, field by field (format_date takes most itself). */
+static __attribute__((noinline)) int date_fields(const uint8_t *b, char *out)
 {
     DATE_TIME t;
     char *o = out;
 
-    if (n != 7)
-        return -1;
-    if (plain_date(b)) {
-        static const char form[] = "TO_DATE('YYYY-MM-DD HH:MI:SS','YYYY-MM-DD HH24:MI:SS')";
-        memcpy(out, form, sizeof(form) - 1);
-        fill_date(out + 9, b);
-        return (int)sizeof(form) - 1;
-    }
     if (!read_date(b, &t))
         return -1;
     o = put_text(o, "TO_DATE(");
@@ -180,11 +173,35 @@ int format_date(const uint8_t *b, size_t n, char *out)
     return (int)(o - out);
 }
 
-int format_timestamp(const uint8_t *b, size_t n, char *out)
+int format_date(const uint8_t *b, size_t n, char *out)
+{
+    if (n != 7)
+        return -1;
+    if (plain_date(b)) {
+        static const char form[] = "TO_DATE('YYYY-MM-DD HH:MI:SS','YYYY-MM-DD HH24:MI:SS')";
+        memcpy(out, form, sizeof(form) - 1);
+        fill_date(out + 9, b);
+        return (int)sizeof(form) - 1;
+    }
+    return date_fields(b, out);
+}
+
+/* Any TIMESTAMP, field by field (format_timestamp takes most itself). */
+static __attribute__((noinline)) int timestamp_fields(const uint8_t *b, size_t n, char *out)
 {
     DATE_TIME t;
     char *o = out;
 
+    if (!read_timestamp(b, n, &t))
+        return -1;
+    o = put_text(o, "TO_TIMESTAMP(");
+    o = put_date_time(o, &t, true);
+    o = put_mask(o, &t, ".FF9')");
+    return (int)(o - out);
+}
+
+int format_timestamp(const uint8_t *b, size_t n, char *out)
+{
     if ((n == 7 || n == 11) && plain_date(b)) {
         static const char form[] = "TO_TIMESTAMP('YYYY-MM-DD HH:MI:SS.000000000','YYYY-MM-DD HH24:MI:SS.FF9')";
         uint32_t ns = 0;
@@ -206,12 +223,7 @@ int format_timestamp(const uint8_t *b, size_t n, char *out)
         }
         return (int)sizeof(form) - 1;
     }
-    if (!read_timestamp(b, n, &t))
-        return -1;
-    o = put_text(o, "TO_TIMESTAMP(");
-    o = put_date_time(o, &t, true);
-    o = put_mask(o, &t, ".FF9')");
-    return (int)(o - out);
+    return timestamp_fields(b, n, out);
 }
 
 /* Days from 1970-01-01 of a proleptic Gregorian date; y is the astronomical year (1 BC = 0). */

@@ -56,7 +56,9 @@ static inline void zeros_wide(char *d, int k)
         memcpy(d + i, z, 16);
 }
 
-int format_number(const uint8_t *b, size_t n, char *out)
+/* Any number, digit by digit (format_number takes most integers itself);
+ * n is 1 to 21. */
+static __attribute__((noinline)) int number_digits(const uint8_t *b, size_t n, char *out)
 {
     char digits[40 + 48];  // 40 digits, and room for copy_wide from any of them
     const uint8_t *man = b + 1;
@@ -64,28 +66,6 @@ int format_number(const uint8_t *b, size_t n, char *out)
     bool neg;
     int exp;
 
-    if (n == 0 || n > 21)
-        return -1;
-    // a positive integer (exponent at least the digit pairs but one) of up
-    // to 62 digits whose first pair is not 00, as most are: its pairs as
-    // they come, the first without its leading zero, then the zeros the
-    // exponent puts after them
-    unsigned e = b[0] - 0xc1u, d0 = n >= 2 ? b[1] - 1u : 0;
-    if (e <= 30 && e + 2 >= n && d0 - 1u <= 98) {
-        char *o = out;
-        memcpy(o, pairs.d + 2 * d0 + (d0 < 10), 2);
-        o += d0 < 10 ? 1 : 2;
-        for (size_t i = 2; i < n; i++) {
-            unsigned d = b[i] - 1u;
-            // a digit byte outside its range; ff 65 (+infinity) lands here
-            if (d > 99)
-                return -1;
-            memcpy(o, pairs.d + 2 * d, 2);
-            o += 2;
-        }
-        zeros_wide(o, (int)(2 * (e + 2 - n)));
-        return (int)(o - out) + (int)(2 * (e + 2 - n));
-    }
     if (n == 1 && b[0] == 0x80) {
         out[0] = '0';
         return 1;
@@ -168,4 +148,31 @@ int format_number(const uint8_t *b, size_t n, char *out)
         len += z - from + 1;
     }
     return len;
+}
+
+int format_number(const uint8_t *b, size_t n, char *out)
+{
+    if (n == 0 || n > 21)
+        return -1;
+    // a positive integer (exponent at least the digit pairs but one) of up
+    // to 62 digits whose first pair is not 00, as most are: its pairs as
+    // they come, the first without its leading zero, then the zeros the
+    // exponent puts after them
+    unsigned e = b[0] - 0xc1u, d0 = n >= 2 ? b[1] - 1u : 0;
+    if (e <= 30 && e + 2 >= n && d0 - 1u <= 98) {
+        char *o = out;
+        memcpy(o, pairs.d + 2 * d0 + (d0 < 10), 2);
+        o += d0 < 10 ? 1 : 2;
+        for (size_t i = 2; i < n; i++) {
+            unsigned d = b[i] - 1u;
+            // a digit byte outside its range; ff 65 (+infinity) lands here
+            if (d > 99)
+                return -1;
+            memcpy(o, pairs.d + 2 * d, 2);
+            o += 2;
+        }
+        zeros_wide(o, (int)(2 * (e + 2 - n)));
+        return (int)(o - out) + (int)(2 * (e + 2 - n));
+    }
+    return number_digits(b, n, out);
 }
