@@ -3,8 +3,10 @@
  * its column's kind, appended to the line's literals (dc->lit).
  *
  * The value comes as quorvil wrote it, HEXTORAW('..'), its digits checked
- * by parse_statement; its bytes are read into dc->bytes and handed to the
- * formatter of the kind, from one table.
+ * by parse_statement.  Text in a set read as UTF-8 goes from the digits
+ * straight into the literal (format_utf8_hex); a value of a fixed-size type
+ * is read into a few bytes on the stack and handed to the formatter of its
+ * kind, from one table; other text is read into dc->bytes for format_text.
  * Result 1: the literal is appended.  0: the value stays in hex as it came,
  * for a kind without a formatter (RAW, LOBs, ROWID, object types), bytes
  * that are not a value of the type, or TIMESTAMP WITH LOCAL TIME ZONE
