@@ -362,6 +362,7 @@ char *write_undo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPA
 /* format_value.cpp: the literal of one value; 1 written, 0 left in hex, -1 not hex digits */
 int format_value(DECODER *dc, uint8_t kind, SPAN value);
 size_t read_hex(SPAN value, uint8_t *bytes, bool room_after);
+void hex_bytes(const char *digits, size_t n, uint8_t *bytes);
 bool make_room(DECODER *dc, size_t line_len, size_t nitems);
 extern const uint8_t hex_values[256];   /* 0..15 for 0-9 and a-f, 0x80 for any other byte */
 
@@ -378,6 +379,7 @@ int format_iym(const uint8_t *b, size_t n, char *out);
 int format_ids(const uint8_t *b, size_t n, char *out);
 /* format_text.cpp */
 int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n);
+int format_utf8_hex(DECODER *dc, bool national, const char *digits, size_t n);
 
 #define LITERAL_MAX 160           /* longest literal of a fixed-size type; the time zone aside */
 
