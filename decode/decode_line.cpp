@@ -19,9 +19,32 @@
 
 static const char header[] = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO";
 
+#define NOT_DIGITS UINT64_MAX
+
+/* The value of the n (1 to 8) decimal digits at p, or NOT_DIGITS.  Eight
+ * bytes are loaded, up to 7 past the digits, and read as one number: the
+ * digits moved to the top with '0's below them, checked all at once, then
+ * joined pairwise, so that no loop runs as long as the field. */
+static inline uint64_t eight_digits(const char *p, size_t n)
+{
+    const uint64_t zeros = 0x3030303030303030ull, highs = 0xf0f0f0f0f0f0f0f0ull;
+    uint64_t x;
+
+    memcpy(&x, p, 8);
+    x = x << (8 * (8 - n)) | (zeros & ~(~0ull << (8 * (8 - n))));
+    // a digit is 0x30..0x39: high half 3, and still 3 with 6 added
+    if (((x & highs) ^ zeros) | (((x + 0x0606060606060606ull) & highs) ^ zeros))
+        return NOT_DIGITS;
+    x = (x & 0x0f0f0f0f0f0f0f0full) * 2561 >> 8;
+    x = (x & 0x00ff00ff00ff00ffull) * 6553601 >> 16;
+    return (x & 0x0000ffff0000ffffull) * 42949672960001ull >> 32;
+}
+
 /* A field of digits, perhaps with a leading minus, read as a number up to
- * max.  Up to 19 digits cannot pass 2^64, so the bound is checked once. */
-static bool read_digits(SPAN f, bool sign_ok, uint64_t max, uint64_t *v)
+ * max.  With room (the line lies in the input buffer) up to 16 digits are
+ * read eight at a time; up to 19 cannot pass 2^64, so the bound is checked
+ * once. */
+static bool read_digits(SPAN f, bool sign_ok, uint64_t max, bool room, uint64_t *v)
 {
     size_t i = sign_ok && f.n > 0 && f.p[0] == '-';
     uint64_t x = 0;
@@ -29,6 +52,19 @@ static bool read_digits(SPAN f, bool sign_ok, uint64_t max, uint64_t *v)
     *v = 0;
     if (f.n == i || f.n - i > 20)
         return false;
+    if (room && f.n - i <= 16) {
+        size_t n = f.n - i;
+        if (n <= 8) {
+            x = eight_digits(f.p + i, n);
+        } else {
+            uint64_t hi = eight_digits(f.p + i, n - 8), lo = eight_digits(f.p + f.n - 8, 8);
+            x = hi == NOT_DIGITS || lo == NOT_DIGITS ? NOT_DIGITS : hi * 100000000 + lo;
+        }
+        if (x == NOT_DIGITS)
+            return false;
+        *v = x;
+        return x <= max;
+    }
     if (f.n - i == 20) {
         for (; i < f.n; i++) {
             if (f.p[i] < '0' || f.p[i] > '9')
@@ -81,34 +117,45 @@ static void name_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
     }
 }
 
-/* The forms of NULL: in a list "NULL", in a condition " IS NULL"; sixteen
- * bytes are copied at a time, so room is kept after them. */
+/* The forms of NULL: in a list "NULL", in a condition " IS NULL"; pieces
+ * are copied past their end, so room is kept after them. */
 const char null_text[8 + WILD_SLACK] = " IS NULL";
 
-/* An item's value as it came: "NULL" or " IS NULL", HEXTORAW('..') or
- * "=HEXTORAW('..')".  A value that has no '=' before it in the line (one of
- * an insert's list) gets one in the literals, after the make_room. */
-static void keep_value(DECODER *dc, STMT_ITEM *it)
+/* What is written for item it, NULL: "NULL" and " IS NULL". */
+void null_forms(STMT_ITEM *it)
 {
-    if (it->is_null) {
-        it->out[0] = {null_text + 4, 4};
-        it->out[1] = {null_text, 8};
-        return;
+    it->out[0] = {null_text + 4, 4};
+    it->out[1] = {null_text, 8};
+}
+
+/* What is written for item it, not NULL, of a column that is shown: its
+ * literal, in dc->lit with an '=' before it for a condition; false when it
+ * has none and stays as it came, HEXTORAW('..') and "=HEXTORAW('..')".  A
+ * value with no '=' before it in the line (one of an insert's list) has one
+ * put before a copy of it in the literals.  make_room has made room. */
+bool value_forms(DECODER *dc, STMT_ITEM *it)
+{
+    size_t at = dc->lit_len;
+
+    LIT_LIT(dc, "=");
+    if (format_value(dc, it->kind, it->value) > 0) {
+        it->out[0] = {dc->lit + at + 1, dc->lit_len - at - 1};
+        it->out[1] = {dc->lit + at, dc->lit_len - at};
+        return true;
     }
     it->out[0] = it->value;
     if (it->value.p[-1] == '=') {
+        dc->lit_len = at;
         it->out[1] = {it->value.p - 1, it->value.n + 1};
-        return;
+    } else {
+        lit_add(dc, it->value.p, it->value.n);
+        it->out[1] = {dc->lit + at, it->value.n + 1};
     }
-    char *at = dc->lit + dc->lit_len;
-    LIT_LIT(dc, "=");
-    lit_add(dc, it->value.p, it->value.n);
-    it->out[1] = {at, it->value.n + 1};
+    return false;
 }
 
-/* The literal of every value of the line's n items, in dc->lit with an '='
- * before it for a condition; a value of a hidden column is never written,
- * one without a literal stays as it came. */
+/* What is written for every value of the line's n items; a value of a
+ * hidden column is never written. */
 static void format_items(DECODER *dc, size_t n)
 {
     uint64_t hex = 0;
@@ -116,20 +163,10 @@ static void format_items(DECODER *dc, size_t n)
     dc->lit_len = 0;
     for (size_t i = 0; i < n; i++) {
         STMT_ITEM *it = &dc->items[i];
-        if (it->hidden)
-            continue;
-        if (!it->is_null) {
-            size_t at = dc->lit_len;
-            LIT_LIT(dc, "=");
-            if (format_value(dc, it->kind, it->value) > 0) {
-                it->out[0] = {dc->lit + at + 1, dc->lit_len - at - 1};
-                it->out[1] = {dc->lit + at, dc->lit_len - at};
-                continue;
-            }
-            dc->lit_len = at;
-            hex++;
-        }
-        keep_value(dc, it);
+        if (it->is_null)
+            null_forms(it);
+        else if (!it->hidden)
+            hex += !value_forms(dc, it);
     }
     dc->hex_values += hex;
 }
@@ -151,8 +188,13 @@ void decode_line(DECODER *dc, SPAN rec)
         pass_through(dc, rec);
         return;
     }
+    // the line lies in the input buffer, with room after it, when it came
+    // through read_record
+    uintptr_t at = (uintptr_t)rec.p, in = (uintptr_t)dc->ibuf;
+    bool in_ibuf = dc->ibuf != NULL && at >= in && at + rec.n <= in + dc->iend;
     for (int i = 0; i < 6; i++) {
-        if (!read_digits(f[i], i == 1 || i == 3, i == 0 ? UINT64_MAX : i == 1 || i == 3 ? (uint64_t)INT32_MAX + 1 : UINT32_MAX, &v[i])) {
+        if (!read_digits(f[i], i == 1 || i == 3, i == 0 ? UINT64_MAX : i == 1 || i == 3 ? (uint64_t)INT32_MAX + 1 : UINT32_MAX,
+                         in_ibuf, &v[i])) {
             pass_through(dc, rec);
             return;
         }
@@ -176,15 +218,13 @@ void decode_line(DECODER *dc, SPAN rec)
     SPAN body = {sql.p + 1, sql.n - 2};
     STMT_KIND kind = op.p[0] == 'I' ? ST_INSERT : op.p[0] == 'D' ? ST_DELETE : ST_UPDATE;
     const DICT_TABLE *t = find_table(&dc->dict, (uint32_t)v[4]);
-    // shapes compare and copy sixteen bytes at a time, which the input
-    // buffer keeps room for after every line
-    uintptr_t at = (uintptr_t)rec.p, in = (uintptr_t)dc->ibuf;
-    bool in_ibuf = dc->ibuf != NULL && at >= in && at + rec.n <= in + dc->iend;
-    const SHAPE *sh = t != NULL && in_ibuf ? find_shape(dc, t->objn, kind, body) : NULL;
+    // shapes compare and copy past a piece's end, which the input buffer
+    // keeps room for after every line
+    const SHAPE *sh = t != NULL && in_ibuf ? find_shape(dc, t->objn, kind, body, rec.n) : NULL;
     size_t nitems;
 
     if (sh != NULL) {
-        nitems = sh->items.size();
+        nitems = sh->items.size();  // their values written by find_shape
     } else {
         if (!parse_statement(dc, body, &st) || st.kind != kind || st.objn != (int32_t)(uint32_t)v[4]) {
             pass_through(dc, rec);
@@ -195,10 +235,16 @@ void decode_line(DECODER *dc, SPAN rec)
                 dc->out_errno = ENOMEM;
                 return;
             }
+            // kind VK_HEX: every value stays as it came, and is not counted
             dc->lit_len = 0;
             for (size_t i = 0; i < st.nitems; i++) {
-                dc->items[i].out_name = dc->items[i].name;
-                keep_value(dc, &dc->items[i]);
+                STMT_ITEM *it = &dc->items[i];
+                it->out_name = it->name;
+                it->kind = VK_HEX;
+                if (it->is_null)
+                    null_forms(it);
+                else
+                    value_forms(dc, it);
             }
             char *o = dc->obuf + dc->opos;
             const char *end = out_end(dc);
@@ -214,12 +260,12 @@ void decode_line(DECODER *dc, SPAN rec)
         if (in_ibuf)
             sh = make_shape(dc, t->objn, &st, body, t->out_token);
         nitems = st.nitems;
+        if (!make_room(dc, rec.n, nitems)) {
+            dc->out_errno = ENOMEM;
+            return;
+        }
+        format_items(dc, nitems);
     }
-    if (!make_room(dc, rec.n, nitems)) {
-        dc->out_errno = ENOMEM;
-        return;
-    }
-    format_items(dc, nitems);
     if (t->objd >= 0 && (uint64_t)t->objd != v[5])
         dc->stale++;
     SPAN table = t->out_token;

@@ -255,15 +255,20 @@ static inline bool same_text(const char *p, const char *e, const char *t, size_t
 
 /*
  * Reads sql, which lies in the input buffer, as a statement of shape sh:
- * its fixed pieces as text, its values as parse_statement takes them.  In
+ * its fixed pieces as text, its values as parse_statement takes them, and
+ * gives each value what is written for it (value_forms), counting in *hex
+ * the ones left as they came.  In
  * the shape's text each piece before a value is followed by the opening of
  * a value in bytes, "HEXTORAW('" or "=HEXTORAW('" for a condition.  On a
  * match each item's value goes to dc->items, with its column's kind, and
  * the statement reads as parse_statement would read it, since the pieces
  * are those of a statement it read.
  */
-bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql)
+bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql, uint64_t *hex)
 {
+    uint64_t left = 0;
+
+    dc->lit_len = 0;
     CURSOR c = {sql.p, sql.p + sql.n};
     const char *text = sh->text.data();
     const SHAPE_STEP *in = sh->in.data();
@@ -284,6 +289,10 @@ bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql)
             it->is_null = false;
             it->value = {d - HEX_OPEN_LEN, (size_t)(q + 2 - (d - HEX_OPEN_LEN))};
             c.p = q + 2;
+            if (!sh->items[k].hidden) {
+                it->kind = sh->items[k].kind;
+                left += !value_forms(dc, it);
+            }
         } else {
             if (!same_text(c.p, c.e, t, len))
                 return false;
@@ -292,9 +301,9 @@ bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql)
                 return false;
             it->is_null = true;
             it->value = {c.p - 4, 4};
+            null_forms(it);
         }
-        it->kind = sh->items[k].kind;
-        it->hidden = sh->items[k].hidden;
     }
+    *hex = left;
     return same_text(c.p, c.e, text + in[n].off, in[n].len) && c.p + in[n].len == c.e;
 }

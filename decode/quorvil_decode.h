@@ -32,7 +32,7 @@
 #define RECORD_MAX (64u << 20)    /* a longer line is passed through unchanged, in pieces */
 #define OBUF_SIZE (1024 * 1024)   /* the one output buffer */
 #define COLUMN_ID_MAX 65535       /* highest SEGMENT_COLUMN_ID taken */
-#define WILD_SLACK 64             /* room kept past text that out_at copies (see there) */
+#define WILD_SLACK 80             /* room kept past text that out_at copies (see there) */
 
 /* What a column's bytes are read as, chosen by DATA_TYPE. */
 typedef enum {
@@ -282,8 +282,8 @@ static inline void out_put(DECODER *dc, const char *p, size_t n)
  * again after each piece.  out_at and OUT_LIT_AT give back the new place;
  * dc->opos is set from it when the line is done.
  *
- * WILD_SLACK: a piece is copied 64 bytes at once, then sixteen at a time,
- * so up to 63 bytes past its end are read (the input buffer, the literals,
+ * WILD_SLACK: a piece is copied 80 bytes at once, then sixteen at a time,
+ * so up to 79 bytes past its end are read (the input buffer, the literals,
  * the dictionary's names and the shapes keep that room past their text) and
  * written (obuf keeps that room past the last piece).
  */
@@ -297,20 +297,22 @@ static inline const char *out_end(const DECODER *dc)
 }
 
 /* n bytes of p at o, p readable and o writable WILD_SLACK bytes past n.
- * Most pieces are shorter than 64 bytes, and their lengths vary from one to
- * the next: 64 bytes copied at once, whatever n is, leave no loop to guess
- * the end of. */
+ * Most pieces are shorter than 80 bytes (a TIMESTAMP literal is 73), and
+ * their lengths vary from one to the next: 80 bytes copied at once,
+ * whatever n is, leave no loop to guess the end of. */
 static inline char *copy_wild(char *o, const char *p, size_t n)
 {
     char *e = o + n;
 #ifdef __SSE2__
     __m128i a = _mm_loadu_si128((const __m128i *)p), b = _mm_loadu_si128((const __m128i *)(p + 16));
     __m128i c = _mm_loadu_si128((const __m128i *)(p + 32)), d = _mm_loadu_si128((const __m128i *)(p + 48));
+    __m128i f = _mm_loadu_si128((const __m128i *)(p + 64));
     _mm_storeu_si128((__m128i *)o, a);
     _mm_storeu_si128((__m128i *)(o + 16), b);
     _mm_storeu_si128((__m128i *)(o + 32), c);
     _mm_storeu_si128((__m128i *)(o + 48), d);
-    for (size_t i = 64; i < n; i += 16)
+    _mm_storeu_si128((__m128i *)(o + 64), f);
+    for (size_t i = 80; i < n; i += 16)
         _mm_storeu_si128((__m128i *)(o + i), _mm_loadu_si128((const __m128i *)(p + i)));
 #else
     memcpy(o, p, n);
@@ -344,13 +346,15 @@ uint64_t output_bound(const DECODER *dc, uint64_t in_bytes, uint64_t lines);
 /* decode_line.cpp */
 void decode_line(DECODER *dc, SPAN rec);
 extern const char null_text[];   /* " IS NULL", WILD_SLACK bytes of room after it */
+void null_forms(STMT_ITEM *it);
+bool value_forms(DECODER *dc, STMT_ITEM *it);
 
 /* parse_statement.cpp */
 bool parse_statement(DECODER *dc, SPAN sql, STATEMENT *st);
-bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql);
+bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql, uint64_t *hex);
 
 /* statement_shape.cpp */
-const SHAPE *find_shape(DECODER *dc, uint32_t objn, STMT_KIND kind, SPAN sql);
+const SHAPE *find_shape(DECODER *dc, uint32_t objn, STMT_KIND kind, SPAN sql, size_t line_len);
 const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sql, SPAN table);
 char *write_shape(DECODER *dc, char *o, const char *end, const SHAPE *sh, const std::vector<SHAPE_STEP> &steps);
 char *write_shape_in_room(DECODER *dc, char *o, const SHAPE *sh, const std::vector<SHAPE_STEP> &steps);

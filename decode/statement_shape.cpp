@@ -33,14 +33,28 @@ static size_t shape_size(const SHAPE *sh)
            sh->items.capacity() * sizeof(SHAPE_ITEM);
 }
 
-const SHAPE *find_shape(DECODER *dc, uint32_t objn, STMT_KIND kind, SPAN sql)
+/* The shape of the statement sql, of table objn and a line of line_len
+ * bytes, with what is written for each of its values (see match_shape);
+ * NULL when no shape kept is its shape. */
+const SHAPE *find_shape(DECODER *dc, uint32_t objn, STMT_KIND kind, SPAN sql, size_t line_len)
 {
+    uint64_t hex;
+
     if (dc->shapes.empty())
         return NULL;
     const SHAPE *set = &dc->shapes[shape_set(objn, kind) * SHAPE_WAYS];
-    for (size_t w = 0; w < SHAPE_WAYS; w++)
-        if (set[w].kind == (uint8_t)kind && set[w].objn == objn && match_shape(dc, &set[w], sql))
+    for (size_t w = 0; w < SHAPE_WAYS; w++) {
+        if (set[w].kind != (uint8_t)kind || set[w].objn != objn)
+            continue;
+        if (!make_room(dc, line_len, set[w].items.size())) {
+            dc->out_errno = ENOMEM;
+            return NULL;
+        }
+        if (match_shape(dc, &set[w], sql, &hex)) {
+            dc->hex_values += hex;
             return &set[w];
+        }
+    }
     return NULL;
 }
 
