@@ -117,43 +117,6 @@ static void name_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
     }
 }
 
-/* The forms of NULL: in a list "NULL", in a condition " IS NULL"; pieces
- * are copied past their end, so room is kept after them. */
-const char null_text[8 + WILD_SLACK] = " IS NULL";
-
-/* What is written for item it, NULL: "NULL" and " IS NULL". */
-void null_forms(STMT_ITEM *it)
-{
-    it->out[0] = {null_text + 4, 4};
-    it->out[1] = {null_text, 8};
-}
-
-/* What is written for item it, not NULL, of a column that is shown: its
- * literal, in dc->lit with an '=' before it for a condition; false when it
- * has none and stays as it came, HEXTORAW('..') and "=HEXTORAW('..')".  A
- * value with no '=' before it in the line (one of an insert's list) has one
- * put before a copy of it in the literals.  make_room has made room. */
-bool value_forms(DECODER *dc, STMT_ITEM *it)
-{
-    size_t at = dc->lit_len;
-
-    LIT_LIT(dc, "=");
-    if (format_value(dc, it->kind, it->value) > 0) {
-        it->out[0] = {dc->lit + at + 1, dc->lit_len - at - 1};
-        it->out[1] = {dc->lit + at, dc->lit_len - at};
-        return true;
-    }
-    it->out[0] = it->value;
-    if (it->value.p[-1] == '=') {
-        dc->lit_len = at;
-        it->out[1] = {it->value.p - 1, it->value.n + 1};
-    } else {
-        lit_add(dc, it->value.p, it->value.n);
-        it->out[1] = {dc->lit + at, it->value.n + 1};
-    }
-    return false;
-}
-
 /* What is written for every value of the line's n items; a value of a
  * hidden column is never written. */
 static void format_items(DECODER *dc, size_t n)

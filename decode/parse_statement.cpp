@@ -22,33 +22,31 @@
 
 #ifdef __SSE2__
 /* One bit for each of the sixteen bytes at p that is not a lower-case hex
- * digit: a byte is one when byte - '0' <= 9 or byte - 'a' <= 5, unsigned. */
+ * digit.  A byte is in [lo, lo + k) when byte + 0x80 - lo, as a signed
+ * byte, is below k - 0x80: one add and one compare for each range. */
 static inline unsigned not_hex16(const char *p)
 {
-    const __m128i zero = _mm_set1_epi8('0'), a = _mm_set1_epi8('a');
-    const __m128i nine = _mm_set1_epi8(9), five = _mm_set1_epi8(5);
     __m128i x = _mm_loadu_si128((const __m128i *)p);
-    __m128i d = _mm_sub_epi8(x, zero), l = _mm_sub_epi8(x, a);
-    __m128i ok = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(d, nine), d), _mm_cmpeq_epi8(_mm_min_epu8(l, five), l));
-    return ~(unsigned)_mm_movemask_epi8(ok) & 0xffff;
+    __m128i digit = _mm_cmplt_epi8(_mm_add_epi8(x, _mm_set1_epi8((char)(0x80 - '0'))), _mm_set1_epi8((char)(0x80 + 10)));
+    __m128i letter = _mm_cmplt_epi8(_mm_add_epi8(x, _mm_set1_epi8((char)(0x80 - 'a'))), _mm_set1_epi8((char)(0x80 + 6)));
+    return ~(unsigned)_mm_movemask_epi8(_mm_or_si128(digit, letter)) & 0xffff;
 }
 #endif
 
 /*
  * The end of the run of lower-case hex digits that starts at p, before e.
- * Sixty-four bytes at a time, so that most values end within the first
- * step with no loop to guess the end of: the loads read up to 63 bytes past
+ * Thirty-two bytes at a time, so that most values end within the first
+ * step with no loop to guess the end of: the loads read up to 31 bytes past
  * e, which the input buffer keeps as room after every line (WILD_SLACK),
  * and what they find there is not taken.
  */
 static const char *hex_end(const char *p, const char *e)
 {
 #ifdef __SSE2__
-    for (; p < e; p += 64) {
-        uint64_t m = (uint64_t)not_hex16(p) | (uint64_t)not_hex16(p + 16) << 16 | (uint64_t)not_hex16(p + 32) << 32 |
-                     (uint64_t)not_hex16(p + 48) << 48;
+    for (; p < e; p += 32) {
+        unsigned m = not_hex16(p) | not_hex16(p + 16) << 16;
         if (m != 0)
-            return p + __builtin_ctzll(m) < e ? p + __builtin_ctzll(m) : e;
+            return p + __builtin_ctz(m) < e ? p + __builtin_ctz(m) : e;
     }
     return e;
 #else

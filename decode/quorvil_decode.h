@@ -320,6 +320,17 @@ static inline char *copy_wild(char *o, const char *p, size_t n)
     return e;
 }
 
+/* n (at most 16) bytes of p at o, p readable and o writable 16 bytes past. */
+static inline char *copy_16(char *o, const char *p, size_t n)
+{
+#ifdef __SSE2__
+    _mm_storeu_si128((__m128i *)o, _mm_loadu_si128((const __m128i *)p));
+#else
+    memcpy(o, p, n);
+#endif
+    return o + n;
+}
+
 /* n bytes of p at o, p readable WILD_SLACK bytes past n; end from out_end. */
 static inline char *out_at(DECODER *dc, char *o, const char *end, const char *p, size_t n)
 {
@@ -345,9 +356,6 @@ uint64_t output_bound(const DECODER *dc, uint64_t in_bytes, uint64_t lines);
 
 /* decode_line.cpp */
 void decode_line(DECODER *dc, SPAN rec);
-extern const char null_text[];   /* " IS NULL", WILD_SLACK bytes of room after it */
-void null_forms(STMT_ITEM *it);
-bool value_forms(DECODER *dc, STMT_ITEM *it);
 
 /* parse_statement.cpp */
 bool parse_statement(DECODER *dc, SPAN sql, STATEMENT *st);
@@ -365,6 +373,9 @@ char *write_undo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPA
 
 /* format_value.cpp: the literal of one value; 1 written, 0 left in hex, -1 not hex digits */
 int format_value(DECODER *dc, uint8_t kind, SPAN value);
+extern const char null_text[];   /* " IS NULL", WILD_SLACK bytes of room after it */
+void null_forms(STMT_ITEM *it);
+bool value_forms(DECODER *dc, STMT_ITEM *it);
 size_t read_hex(SPAN value, uint8_t *bytes, bool room_after);
 void hex_bytes(const char *digits, size_t n, uint8_t *bytes);
 bool make_room(DECODER *dc, size_t line_len, size_t nitems);

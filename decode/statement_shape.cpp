@@ -181,7 +181,12 @@ static inline char *run_steps(DECODER *dc, char *o, const char *end, const SHAPE
     if (steps.empty())
         return o;
     for (const SHAPE_STEP *s = steps.data();; s++) {
-        o = room ? copy_wild(o, text + s->off, s->len) : out_at(dc, o, end, text + s->off, s->len);
+        // most pieces are a comma or " and " and a name: one store, and the
+        // same ones short or long line after line of a shape
+        if (room && s->len <= 16)
+            o = copy_16(o, text + s->off, s->len);
+        else
+            o = room ? copy_wild(o, text + s->off, s->len) : out_at(dc, o, end, text + s->off, s->len);
         if (s->item == NO_ITEM)
             return o;
         const SPAN *v = &items[s->item].out[s->cond];
