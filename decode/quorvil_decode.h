@@ -199,7 +199,6 @@ typedef struct __decoder {
 
     /* shapes of recent statements, and the making of one */
     std::vector<SHAPE> shapes;             /* SHAPE_SETS * SHAPE_WAYS, made when first needed */
-    uint8_t shape_next[SHAPE_SETS];        /* the way of each set to be made again next */
     bool shape_missed[SHAPE_SETS];         /* a statement of the set found no shape and made none */
     size_t shape_bytes;                    /* text held by all shapes */
     bool no_shapes;                        /* every statement read and written item by item */

@@ -13,11 +13,14 @@
  * would write for it.
  *
  * Shapes are kept in SHAPE_SETS sets of SHAPE_WAYS, chosen by table and
- * kind; a new shape takes the place of the oldest one in its set.  No shape
+ * kind, most recently used first; a new shape takes the place of the one
+ * used longest ago.  No shape
  * holds more than SHAPE_TEXT_MAX bytes of text and all of them together no
  * more than SHAPES_BYTES_MAX, so memory stays bounded whatever the input.
  */
 #include "quorvil_decode.h"
+
+#include <utility>
 
 /* The set of a table and kind: a multiplicative hash, its top eight bits. */
 static size_t shape_set(uint32_t objn, STMT_KIND kind)
@@ -42,7 +45,7 @@ const SHAPE *find_shape(DECODER *dc, uint32_t objn, STMT_KIND kind, SPAN sql, si
 
     if (dc->shapes.empty())
         return NULL;
-    const SHAPE *set = &dc->shapes[shape_set(objn, kind) * SHAPE_WAYS];
+    SHAPE *set = &dc->shapes[shape_set(objn, kind) * SHAPE_WAYS];
     for (size_t w = 0; w < SHAPE_WAYS; w++) {
         if (set[w].kind != (uint8_t)kind || set[w].objn != objn)
             continue;
@@ -52,7 +55,11 @@ const SHAPE *find_shape(DECODER *dc, uint32_t objn, STMT_KIND kind, SPAN sql, si
         }
         if (match_shape(dc, &set[w], sql, &hex)) {
             dc->hex_values += hex;
-            return &set[w];
+            // the set is kept most recent first: the next line most likely
+            // has the shape this one had
+            for (; w > 0; w--)
+                std::swap(set[w], set[w - 1]);
+            return &set[0];
         }
     }
     return NULL;
@@ -83,7 +90,7 @@ static void add_output(SHAPE *sh, std::vector<SHAPE_STEP> *steps, const char *ba
 
 /*
  * The shape of st, which parse_statement read from sql and whose items have
- * their names, kinds and hidden flags, kept in place of the oldest of its
+ * their names, kinds and hidden flags, kept first in its set, in place of the one used longest ago
  * set; NULL when none is kept (shapes turned off, a statement too large, or
  * the memory for shapes used up).
  */
@@ -114,7 +121,8 @@ const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sq
         return NULL;
     }
     dc->shape_missed[set] = false;
-    SHAPE *sh = &dc->shapes[set * SHAPE_WAYS + dc->shape_next[set]];
+    // the last of the set, used longest ago, is made again and comes first
+    SHAPE *ways = &dc->shapes[set * SHAPE_WAYS], *sh = &ways[SHAPE_WAYS - 1];
     size_t old = shape_size(sh);
     if (dc->shape_bytes - old + text > SHAPES_BYTES_MAX)
         return NULL;
@@ -125,7 +133,6 @@ const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sq
         dc->shape_out = p;
         dc->shape_out_cap = room + WILD_SLACK;
     }
-    dc->shape_next[set] = (uint8_t)((dc->shape_next[set] + 1) % SHAPE_WAYS);
 
     sh->kind = NO_SHAPE;
     sh->text.clear();
@@ -167,7 +174,9 @@ const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sq
     sh->objn = objn;
     sh->kind = (uint8_t)st->kind;
     dc->shape_bytes = dc->shape_bytes - old + shape_size(sh);
-    return sh;
+    for (size_t w = SHAPE_WAYS - 1; w > 0; w--)
+        std::swap(ways[w], ways[w - 1]);
+    return &ways[0];
 }
 
 /* One of sh's outputs with the values dc->items holds (see match_shape);
