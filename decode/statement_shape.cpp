@@ -90,9 +90,9 @@ static void add_output(SHAPE *sh, std::vector<SHAPE_STEP> *steps, const char *ba
 
 /*
  * The shape of st, which parse_statement read from sql and whose items have
- * their names, kinds and hidden flags, kept first in its set, in place of the one used longest ago
- * set; NULL when none is kept (shapes turned off, a statement too large, or
- * the memory for shapes used up).
+ * their names, kinds and hidden flags, kept first in its set in place of
+ * the one used longest ago; NULL when none is kept (shapes turned off, a
+ * statement too large, or the memory for shapes used up).
  */
 const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sql, SPAN table)
 {
