@@ -19,22 +19,71 @@
 
 static const char header[] = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO";
 
-/* A field of digits, perhaps with a leading minus, read as a number up to max. */
-static bool read_digits(SPAN f, bool sign_ok, uint64_t max, uint64_t *v)
+#define NOT_DIGITS UINT64_MAX
+
+/* The value of the n (1 to 8) decimal digits at p, or NOT_DIGITS.  Eight
+ * bytes are loaded, up to 7 past the digits, and read as one number: the
+ * digits moved to the top with '0's below them, checked all at once, then
+ * joined pairwise, so that no loop runs as long as the field. */
+static inline uint64_t eight_digits(const char *p, size_t n)
+{
+    const uint64_t zeros = 0x3030303030303030ull, highs = 0xf0f0f0f0f0f0f0f0ull;
+    uint64_t x;
+
+    memcpy(&x, p, 8);
+    x = x << (8 * (8 - n)) | (zeros & ~(~0ull << (8 * (8 - n))));
+    // a digit is 0x30..0x39: high half 3, and still 3 with 6 added
+    if (((x & highs) ^ zeros) | (((x + 0x0606060606060606ull) & highs) ^ zeros))
+        return NOT_DIGITS;
+    x = (x & 0x0f0f0f0f0f0f0f0full) * 2561 >> 8;
+    x = (x & 0x00ff00ff00ff00ffull) * 6553601 >> 16;
+    return (x & 0x0000ffff0000ffffull) * 42949672960001ull >> 32;
+}
+
+/* A field of digits, perhaps with a leading minus, read as a number up to
+ * max.  With room (the line lies in the input buffer) up to 16 digits are
+ * read eight at a time; up to 19 cannot pass 2^64, so the bound is checked
+ * once. */
+static bool read_digits(SPAN f, bool sign_ok, uint64_t max, bool room, uint64_t *v)
 {
     size_t i = sign_ok && f.n > 0 && f.p[0] == '-';
+    uint64_t x = 0;
 
     *v = 0;
     if (f.n == i || f.n - i > 20)
         return false;
-    for (; i < f.n; i++) {
-        if (f.p[i] < '0' || f.p[i] > '9')
+    if (room && f.n - i <= 16) {
+        size_t n = f.n - i;
+        if (n <= 8) {
+            x = eight_digits(f.p + i, n);
+        } else {
+            uint64_t hi = eight_digits(f.p + i, n - 8), lo = eight_digits(f.p + f.n - 8, 8);
+            x = hi == NOT_DIGITS || lo == NOT_DIGITS ? NOT_DIGITS : hi * 100000000 + lo;
+        }
+        if (x == NOT_DIGITS)
             return false;
-        *v = *v * 10 + (uint64_t)(f.p[i] - '0');
-        if (*v > max)
-            return false;
+        *v = x;
+        return x <= max;
     }
-    return true;
+    if (f.n - i == 20) {
+        for (; i < f.n; i++) {
+            if (f.p[i] < '0' || f.p[i] > '9')
+                return false;
+            x = x * 10 + (uint64_t)(f.p[i] - '0');
+            if (x > max)
+                return false;
+        }
+        *v = x;
+        return true;
+    }
+    for (; i < f.n; i++) {
+        unsigned d = (unsigned)(unsigned char)f.p[i] - '0';
+        if (d > 9)
+            return false;
+        x = x * 10 + d;
+    }
+    *v = x;
+    return x <= max;
 }
 
 static bool is(SPAN f, const char *s)
@@ -49,12 +98,11 @@ static void pass_through(DECODER *dc, SPAN rec)
     dc->passed++;
 }
 
-/* Names and literals for the items of a line of table t. */
-static void resolve_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
+/* The column of each item of a line of table t: its name, its kind and
+ * whether it is hidden.  A column the dictionary lacks keeps quorvil's name
+ * and its value in hex. */
+static void name_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
 {
-    uint64_t hex = 0;
-
-    dc->lit_len = 0;
     for (size_t i = 0; i < st->nitems; i++) {
         STMT_ITEM *it = &dc->items[i];
         // columns are mostly numbered 1..n with no gaps: the one at n - 1
@@ -65,15 +113,23 @@ static void resolve_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
 
         it->hidden = c != NULL && c->hidden;
         it->out_name = c ? c->out : it->name;
+        it->kind = c ? c->kind : (uint8_t)VK_HEX;
+    }
+}
+
+/* What is written for every value of the line's n items; a value of a
+ * hidden column is never written. */
+static void format_items(DECODER *dc, size_t n)
+{
+    uint64_t hex = 0;
+
+    dc->lit_len = 0;
+    for (size_t i = 0; i < n; i++) {
+        STMT_ITEM *it = &dc->items[i];
         if (it->is_null)
-            continue;
-        it->lit_off = dc->lit_len;
-        if (c != NULL && !it->hidden && format_value(dc, c->kind, it->value) > 0) {
-            it->lit_len = dc->lit_len - it->lit_off;
-        } else {
-            dc->lit_len = it->lit_off;
-            hex += !it->hidden;
-        }
+            null_forms(it);
+        else if (!it->hidden)
+            hex += !value_forms(dc, it);
     }
     dc->hex_values += hex;
 }
@@ -95,8 +151,13 @@ void decode_line(DECODER *dc, SPAN rec)
         pass_through(dc, rec);
         return;
     }
+    // the line lies in the input buffer, with room after it, when it came
+    // through read_record
+    uintptr_t at = (uintptr_t)rec.p, in = (uintptr_t)dc->ibuf;
+    bool in_ibuf = dc->ibuf != NULL && at >= in && at + rec.n <= in + dc->iend;
     for (int i = 0; i < 6; i++) {
-        if (!read_digits(f[i], i == 1 || i == 3, i == 0 ? UINT64_MAX : i == 1 || i == 3 ? (uint64_t)INT32_MAX + 1 : UINT32_MAX, &v[i])) {
+        if (!read_digits(f[i], i == 1 || i == 3, i == 0 ? UINT64_MAX : i == 1 || i == 3 ? (uint64_t)INT32_MAX + 1 : UINT32_MAX,
+                         in_ibuf, &v[i])) {
             pass_through(dc, rec);
             return;
         }
@@ -113,32 +174,61 @@ void decode_line(DECODER *dc, SPAN rec)
         return;
     }
     // a row statement sits in quotes and names the line's own object
-    if (!row || sql.n < 2 || sql.p[0] != '"' || !parse_statement(dc, {sql.p + 1, sql.n - 2}, &st) ||
-        st.kind != (op.p[0] == 'I' ? ST_INSERT : op.p[0] == 'D' ? ST_DELETE : ST_UPDATE) ||
-        st.objn != (int32_t)(uint32_t)v[4]) {
+    if (!row || sql.n < 2 || sql.p[0] != '"') {
         pass_through(dc, rec);
         return;
     }
-
+    SPAN body = {sql.p + 1, sql.n - 2};
+    STMT_KIND kind = op.p[0] == 'I' ? ST_INSERT : op.p[0] == 'D' ? ST_DELETE : ST_UPDATE;
     const DICT_TABLE *t = find_table(&dc->dict, (uint32_t)v[4]);
-    if (t == NULL) {
-        for (size_t i = 0; i < st.nitems; i++)
-            dc->items[i].out_name = dc->items[i].name;
-        char *o = dc->obuf + dc->opos;
-        const char *end = out_end(dc);
-        o = out_at(dc, o, end, rec.p, rec.n);
-        o = OUT_LIT_AT(dc, o, end, ",");
-        o = write_undo(dc, o, end, &st, st.table);
-        o = OUT_LIT_AT(dc, o, end, "\n");
-        dc->opos = (size_t)(o - dc->obuf);
-        dc->unknown_obj++;
-        return;
+    // shapes compare and copy past a piece's end, which the input buffer
+    // keeps room for after every line
+    const SHAPE *sh = t != NULL && in_ibuf ? find_shape(dc, t->objn, kind, body, rec.n) : NULL;
+    size_t nitems;
+
+    if (sh != NULL) {
+        nitems = sh->items.size();  // their values written by find_shape
+    } else {
+        if (!parse_statement(dc, body, &st) || st.kind != kind || st.objn != (int32_t)(uint32_t)v[4]) {
+            pass_through(dc, rec);
+            return;
+        }
+        if (t == NULL) {
+            if (!make_room(dc, rec.n, st.nitems)) {
+                dc->out_errno = ENOMEM;
+                return;
+            }
+            // kind VK_HEX: every value stays as it came, and is not counted
+            dc->lit_len = 0;
+            for (size_t i = 0; i < st.nitems; i++) {
+                STMT_ITEM *it = &dc->items[i];
+                it->out_name = it->name;
+                it->kind = VK_HEX;
+                if (it->is_null)
+                    null_forms(it);
+                else
+                    value_forms(dc, it);
+            }
+            char *o = dc->obuf + dc->opos;
+            const char *end = out_end(dc);
+            o = out_at(dc, o, end, rec.p, rec.n);
+            o = OUT_LIT_AT(dc, o, end, ",");
+            o = write_undo(dc, o, end, &st, st.table);
+            o = OUT_LIT_AT(dc, o, end, "\n");
+            dc->opos = (size_t)(o - dc->obuf);
+            dc->unknown_obj++;
+            return;
+        }
+        name_items(dc, t, &st);
+        if (in_ibuf)
+            sh = make_shape(dc, t->objn, &st, body, t->out_token);
+        nitems = st.nitems;
+        if (!make_room(dc, rec.n, nitems)) {
+            dc->out_errno = ENOMEM;
+            return;
+        }
+        format_items(dc, nitems);
     }
-    if (!make_room(dc, rec.n, st.nitems)) {
-        dc->out_errno = ENOMEM;
-        return;
-    }
-    resolve_items(dc, t, &st);
     if (t->objd >= 0 && (uint64_t)t->objd != v[5])
         dc->stale++;
     SPAN table = t->out_token;
@@ -149,9 +239,18 @@ void decode_line(DECODER *dc, SPAN rec)
     o = OUT_LIT_AT(dc, o, end, ",");
     o = out_at(dc, o, end, op.p, op.n);
     o = OUT_LIT_AT(dc, o, end, ",");
-    o = write_redo(dc, o, end, &st, table);
-    o = OUT_LIT_AT(dc, o, end, ",");
-    o = write_undo(dc, o, end, &st, table);
+    // each value is written at most once in each statement: as a literal,
+    // or as it came (within the line), or as NULL or " IS NULL"
+    // (o may be past end: out_at_slow fills obuf to its last byte)
+    if (sh != NULL && end - o > (ptrdiff_t)(sh->out_text + 2 * (dc->lit_len + rec.n + 8 * nitems) + 2)) {
+        o = write_shape_in_room(dc, o, sh, sh->redo);
+        *o++ = ',';
+        o = write_shape_in_room(dc, o, sh, sh->undo);
+    } else {
+        o = sh ? write_shape(dc, o, end, sh, sh->redo) : write_redo(dc, o, end, &st, table);
+        o = OUT_LIT_AT(dc, o, end, ",");
+        o = sh ? write_shape(dc, o, end, sh, sh->undo) : write_undo(dc, o, end, &st, table);
+    }
     o = OUT_LIT_AT(dc, o, end, "\n");
     dc->opos = (size_t)(o - dc->obuf);
     dc->decoded++;

@@ -69,6 +69,9 @@ done:
     free(dc->obuf);
     free(dc->lit);
     free(dc->bytes);
+    free(dc->shape_out);
+    dc->shape_out = NULL;
+    dc->shape_out_cap = 0;
     dc->ibuf = dc->obuf = dc->lit = NULL;
     dc->bytes = NULL;
     dc->lit_len = dc->lit_cap = dc->bytes_cap = 0;

@@ -133,12 +133,39 @@ static char *put_mask(char *o, const DATE_TIME *t, const char *rest)
     return put_text(o, rest);
 }
 
-int format_date(const uint8_t *b, size_t n, char *out)
+/*
+ * The seven date bytes of a year after Christ (up to 9999) whose fields
+ * are all in range: then century - 100 and year of century - 100 are the
+ * year's two digit pairs.  False sends the bytes to read_date, which takes
+ * years before Christ and turns down the rest.
+ */
+static inline bool plain_date(const uint8_t *b)
+{
+    unsigned c = b[0] - 100u, y = b[1] - 100u, month = b[2];
+    return c <= 99 && y <= 99 && (c | y) != 0 && month - 1u <= 11 && b[3] - 1u < (unsigned)month_days[month] &&
+           b[4] - 1u <= 23 && b[5] - 1u <= 59 && b[6] - 1u <= 59;
+}
+
+/* The digits of the seven date bytes (plain_date) into a literal whose
+ * date and time start at o: YYYY-MM-DD HH24:MI:SS, separators in place. */
+static inline void fill_date(char *o, const uint8_t *b)
+{
+    put2(o, b[0] - 100);
+    put2(o + 2, b[1] - 100);
+    put2(o + 5, b[2]);
+    put2(o + 8, b[3]);
+    put2(o + 11, b[4] - 1);
+    put2(o + 14, b[5] - 1);
+    put2(o + 17, b[6] - 1);
+}
+
+/* Any DATE, field by field (format_date takes most itself). */
+static __attribute__((noinline)) int date_fields(const uint8_t *b, char *out)
 {
     DATE_TIME t;
     char *o = out;
 
-    if (n != 7 || !read_date(b, &t))
+    if (!read_date(b, &t))
         return -1;
     o = put_text(o, "TO_DATE(");
     o = put_date_time(o, &t, false);
@@ -146,7 +173,21 @@ int format_date(const uint8_t *b, size_t n, char *out)
     return (int)(o - out);
 }
 
-int format_timestamp(const uint8_t *b, size_t n, char *out)
+int format_date(const uint8_t *b, size_t n, char *out)
+{
+    if (n != 7)
+        return -1;
+    if (plain_date(b)) {
+        static const char form[] = "TO_DATE('YYYY-MM-DD HH:MI:SS','YYYY-MM-DD HH24:MI:SS')";
+        memcpy(out, form, sizeof(form) - 1);
+        fill_date(out + 9, b);
+        return (int)sizeof(form) - 1;
+    }
+    return date_fields(b, out);
+}
+
+/* Any TIMESTAMP, field by field (format_timestamp takes most itself). */
+static __attribute__((noinline)) int timestamp_fields(const uint8_t *b, size_t n, char *out)
 {
     DATE_TIME t;
     char *o = out;
@@ -157,6 +198,32 @@ int format_timestamp(const uint8_t *b, size_t n, char *out)
     o = put_date_time(o, &t, true);
     o = put_mask(o, &t, ".FF9')");
     return (int)(o - out);
+}
+
+int format_timestamp(const uint8_t *b, size_t n, char *out)
+{
+    if ((n == 7 || n == 11) && plain_date(b)) {
+        static const char form[] = "TO_TIMESTAMP('YYYY-MM-DD HH:MI:SS.000000000','YYYY-MM-DD HH24:MI:SS.FF9')";
+        uint32_t ns = 0;
+        if (n == 11) {
+            ns = (uint32_t)b[7] << 24 | (uint32_t)b[8] << 16 | (uint32_t)b[9] << 8 | b[10];
+            if (ns >= 1000000000u)
+                return -1;
+        }
+        memcpy(out, form, sizeof(form) - 1);
+        fill_date(out + 14, b);
+        if (ns != 0) {
+            uint32_t high = ns / 100000, low = ns % 100000;
+            out[34] = (char)('0' + high / 1000);
+            put2(out + 35, (int)(high / 10 % 100));
+            out[37] = (char)('0' + high % 10);
+            out[38] = (char)('0' + low / 10000);
+            put2(out + 39, (int)(low / 100 % 100));
+            put2(out + 41, (int)(low % 100));
+        }
+        return (int)sizeof(form) - 1;
+    }
+    return timestamp_fields(b, n, out);
 }
 
 /* Days from 1970-01-01 of a proleptic Gregorian date; y is the astronomical year (1 BC = 0). */

@@ -138,15 +138,140 @@ static bool copy_utf8(DECODER *dc, const uint8_t *b, size_t n)
             i++;
             continue;
         }
-        size_t k = c == 0 ? 0 : utf8_char(b + i, n - i);
+        // two bytes, the most common, without the call
+        size_t k = c >= 0xc2 && c <= 0xdf && n - i >= 2 && (b[i + 1] & 0xc0) == 0x80 ? 2
+                   : c == 0                                                       ? 0
+                                                                                  : utf8_char(b + i, n - i);
         if (k == 0)
             return false;
-        memcpy(o, b + i, k);
+        // eight bytes copied, k kept: b and the literal have the room
+        memcpy(o, b + i, 8);
         o += k;
         i += k;
     }
     dc->lit_len = (size_t)(o - dc->lit);
     return true;
+}
+
+#ifdef __SSE2__
+/* The bytes of the sixteen hex digits in x, in its low eight lanes (and
+ * again in the high eight): a digit's value is its low nibble, plus 9 for
+ * a-f (above '9'); the two digits of each 16-bit lane make one byte. */
+static inline __m128i hex_lanes(__m128i x)
+{
+    const __m128i low = _mm_set1_epi8(0x0f), nine = _mm_set1_epi8(9), lane_low = _mm_set1_epi16(0x00ff);
+    x = _mm_add_epi8(_mm_and_si128(x, low), _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8('9')), nine));
+    return _mm_or_si128(_mm_slli_epi16(_mm_and_si128(x, lane_low), 4), _mm_srli_epi16(x, 8));
+}
+
+/* One bit a byte of x: set for bytes 01..7f but ' and ", which go as they are. */
+static inline unsigned plain_bytes(__m128i x)
+{
+    const __m128i zero = _mm_setzero_si128(), apos = _mm_set1_epi8('\''), dq = _mm_set1_epi8('"');
+    __m128i quote = _mm_or_si128(_mm_cmpeq_epi8(x, apos), _mm_cmpeq_epi8(x, dq));
+    return (unsigned)_mm_movemask_epi8(_mm_andnot_si128(quote, _mm_cmpgt_epi8(x, zero)));
+}
+#endif
+
+/*
+ * format_utf8_hex from byte i on, the literal's text written up to o, for
+ * text that is not all plain bytes: the rest of its bytes read into
+ * dc->bytes (make_room keeps room for them and 16 more, which copy_utf8
+ * counts on) and written by copy_utf8.
+ */
+static __attribute__((noinline)) int utf8_hex_rest(DECODER *dc, char *o, const char *d, size_t n, size_t i)
+{
+    size_t start = dc->lit_len;
+
+    hex_bytes(d + 2 * i, n - i, dc->bytes);
+    dc->lit_len = (size_t)(o - dc->lit);
+    if (!copy_utf8(dc, dc->bytes, n - i)) {
+        dc->lit_len = start;
+        return 0;
+    }
+    LIT_LIT(dc, "'");
+    return 1;
+}
+
+/* Whether byte c goes into the literal as it is: 01..7f but ' and ". */
+static inline bool plain_byte(uint8_t c)
+{
+    return c - 1u < 0x7fu && c != '\'' && c != '"';
+}
+
+/*
+ * Text in a set iconv reads as UTF-8 (utf8_same, no surrogate pairs to
+ * join), from its n bytes' 2n hex digits at d straight into the literal,
+ * with what format_text and copy_utf8 would write: 'text' or N'text', ' and
+ * " doubled; 0 and the literal as it was for bytes that are not valid UTF-8
+ * or hold U+0000.
+ *
+ * Most text is plain bytes, each read once: sixteen at a time while the
+ * value has them, then the last nine to fifteen as two eights that
+ * overlap, or the last eight or fewer as the value's last eight (those
+ * before i are plain and written already, so written again the same), the
+ * whole of a value of three to seven bytes as the last eight of it and of
+ * "HEXTORAW('" shifted down, and one or two bytes a byte at a time.  No
+ * byte outside the value is read.  The first piece that is not all plain
+ * hands over to utf8_hex_rest.  The literal keeps 16 bytes of room past its
+ * own text (make_room), so sixteen or eight bytes are stored at a time and
+ * only the value's counted.
+ */
+int format_utf8_hex(DECODER *dc, bool national, const char *d, size_t n)
+{
+    char *o = dc->lit + dc->lit_len;
+    size_t i = 0;
+
+    if (national)
+        *o++ = 'N';
+    *o++ = '\'';
+#ifdef __SSE2__
+    for (; n - i >= 16; i += 16, o += 16) {
+        __m128i lo = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
+        __m128i hi = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i + 16)));
+        __m128i x = _mm_packus_epi16(lo, hi);
+        if (plain_bytes(x) != 0xffff)
+            return utf8_hex_rest(dc, o, d, n, i);
+        _mm_storeu_si128((__m128i *)o, x);
+    }
+    size_t r = n - i;
+    if (r > 8) {
+        // bytes i..i+8 and n-8..n
+        __m128i lo = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
+        __m128i hi = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * n - 16)));
+        __m128i x = _mm_packus_epi16(lo, hi);
+        if (plain_bytes(x) != 0xffff)
+            return utf8_hex_rest(dc, o, d, n, i);
+        _mm_storel_epi64((__m128i *)o, x);
+        _mm_storel_epi64((__m128i *)(o + r - 8), _mm_srli_si128(x, 8));
+        o += r;
+    } else if (n >= 8 && r > 0) {
+        __m128i x = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * n - 16)));
+        x = _mm_packus_epi16(x, x);
+        if ((plain_bytes(x) & 0xff) != 0xff)
+            return utf8_hex_rest(dc, o, d, n, i);
+        _mm_storel_epi64((__m128i *)(o + r - 8), x);
+        o += r;
+    } else if (n >= 3 && r > 0) {
+        __m128i x = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * n - 16)));
+        x = _mm_srl_epi64(_mm_packus_epi16(x, x), _mm_cvtsi32_si128((int)(8 * (8 - n))));
+        if ((~plain_bytes(x) & ((1u << n) - 1)) != 0)
+            return utf8_hex_rest(dc, o, d, n, i);
+        _mm_storel_epi64((__m128i *)o, x);
+        o += n;
+    } else
+#endif
+    {
+        for (; i < n; i++) {
+            uint8_t c = (uint8_t)(hex_values[(uint8_t)d[2 * i]] << 4 | hex_values[(uint8_t)d[2 * i + 1]]);
+            if (!plain_byte(c))
+                return utf8_hex_rest(dc, o, d, n, i);
+            *o++ = (char)c;
+        }
+    }
+    *o++ = '\'';
+    dc->lit_len = (size_t)(o - dc->lit);
+    return 1;
 }
 
 int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n)

@@ -3,8 +3,10 @@
  * its column's kind, appended to the line's literals (dc->lit).
  *
  * The value comes as quorvil wrote it, HEXTORAW('..'), its digits checked
- * by parse_statement; its bytes are read into dc->bytes and handed to the
- * formatter of the kind, from one table.
+ * by parse_statement.  Text in a set read as UTF-8 goes from the digits
+ * straight into the literal (format_utf8_hex); a value of a fixed-size type
+ * is read into a few bytes on the stack and handed to the formatter of its
+ * kind, from one table; other text is read into dc->bytes for format_text.
  * Result 1: the literal is appended.  0: the value stays in hex as it came,
  * for a kind without a formatter (RAW, LOBs, ROWID, object types), bytes
  * that are not a value of the type, or TIMESTAMP WITH LOCAL TIME ZONE
@@ -72,12 +74,14 @@ const uint8_t hex_values[256] = {
  * values, so that nothing is checked or grown value by value.  A byte of a
  * value is two digits of the line and gives at most 4 bytes of UTF-8, each
  * doubled at most when it is a quote: 4 * line_len in all; every value adds
- * at most LITERAL_MAX, the time zone and N'' around its text.  Both keep 16
- * bytes past that, which format_text loads and stores sixteen at a time.
+ * at most LITERAL_MAX, the time zone and N'' around its text.  The literals
+ * keep WILD_SLACK bytes past that, which out_at reads when it copies them;
+ * the bytes keep 16, which format_text loads sixteen at a time.
  */
 bool make_room(DECODER *dc, size_t line_len, size_t nitems)
 {
-    size_t lit = 4 * line_len + nitems * (LITERAL_MAX + dc->tz_text.size() + 16) + 16, bytes = line_len / 2 + 16;
+    size_t lit = 4 * line_len + nitems * (LITERAL_MAX + dc->tz_text.size() + 16) + WILD_SLACK,
+           bytes = line_len / 2 + 16;
 
     if (lit > dc->lit_cap) {
         char *p = (char *)realloc(dc->lit, lit);
@@ -96,6 +100,20 @@ bool make_room(DECODER *dc, size_t line_len, size_t nitems)
     return true;
 }
 
+#ifdef __SSE2__
+/* The eight bytes of the sixteen hex digits at p, in the low half: a
+ * digit's value is its low nibble, plus 9 for a-f (above '9'); then the two
+ * digits of each 16-bit lane make one byte. */
+static inline __m128i hex8(const char *p)
+{
+    const __m128i low = _mm_set1_epi8(0x0f), nine = _mm_set1_epi8(9), lane_low = _mm_set1_epi16(0x00ff);
+    __m128i x = _mm_loadu_si128((const __m128i *)p);
+    x = _mm_add_epi8(_mm_and_si128(x, low), _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8('9')), nine));
+    x = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(x, lane_low), 4), _mm_srli_epi16(x, 8));
+    return _mm_packus_epi16(x, x);
+}
+#endif
+
 /*
  * The bytes of HEXTORAW('..'), whose digits parse_statement has checked,
  * into b; their number.  b has 16 bytes of room past them (make_room).
@@ -107,15 +125,15 @@ bool make_room(DECODER *dc, size_t line_len, size_t nitems)
 size_t read_hex(SPAN value, uint8_t *b, bool room_after)
 {
     const size_t pre = sizeof("HEXTORAW('") - 1, post = sizeof("')") - 1;
-    size_t i = 0, n = (value.n - pre - post) / 2;
+    size_t n = (value.n - pre - post) / 2;
     const char *d = value.p + pre;
 
 #ifdef __SSE2__
     // each digit's value, then the two digits of each 16-bit lane made one
-    // byte, as in the eight-digit steps below
+    // byte, as in hex_bytes
     const __m128i low = _mm_set1_epi8(0x0f), one = _mm_set1_epi8(1), lane_low = _mm_set1_epi16(0x00ff);
     if (room_after) {
-        for (; i < n; i += 8) {
+        for (size_t i = 0; i < n; i += 8) {
             __m128i x = _mm_loadu_si128((const __m128i *)(d + 2 * i));
             __m128i t = _mm_and_si128(_mm_srli_epi16(x, 6), one);
             x = _mm_add_epi8(_mm_and_si128(x, low), _mm_add_epi8(t, _mm_slli_epi16(t, 3)));
@@ -124,6 +142,21 @@ size_t read_hex(SPAN value, uint8_t *b, bool room_after)
         }
         return n;
     }
+#endif
+    hex_bytes(d, n, b);
+    return n;
+}
+
+/*
+ * The n bytes of the 2n hex digits at d into b, reading no byte past the
+ * digits; b has 16 bytes of room past them (dc->bytes, make_room).
+ */
+void hex_bytes(const char *d, size_t n, uint8_t *b)
+{
+    size_t i = 0;
+
+#ifdef __SSE2__
+    const __m128i low = _mm_set1_epi8(0x0f), one = _mm_set1_epi8(1), lane_low = _mm_set1_epi16(0x00ff);
     // thirty-two digits at a time, packed to sixteen bytes
     for (; i + 16 <= n; i += 16) {
         __m128i v[2];
@@ -135,14 +168,16 @@ size_t read_hex(SPAN value, uint8_t *b, bool room_after)
         }
         _mm_storeu_si128((__m128i *)(b + i), _mm_packus_epi16(v[0], v[1]));
     }
-    // then sixteen digits, the same way, when there are
-    if (i + 8 <= n) {
-        __m128i x = _mm_loadu_si128((const __m128i *)(d + 2 * i));
-        __m128i t = _mm_and_si128(_mm_srli_epi16(x, 6), one);
-        x = _mm_add_epi8(_mm_and_si128(x, low), _mm_add_epi8(t, _mm_slli_epi16(t, 3)));
-        x = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(x, lane_low), 4), _mm_srli_epi16(x, 8));
-        _mm_storel_epi64((__m128i *)(b + i), _mm_packus_epi16(x, x));
-        i += 8;
+    // then sixteen digits, when there are, and the last sixteen, over some
+    // already read, for the bytes left
+    if (n >= 8) {
+        if (i + 8 <= n) {
+            _mm_storel_epi64((__m128i *)(b + i), hex8(d + 2 * i));
+            i += 8;
+        }
+        if (i < n)
+            _mm_storel_epi64((__m128i *)(b + n - 8), hex8(d + 2 * n - 16));
+        return;
     }
 #endif
     // eight digits at a time: a digit's value is its low nibble, plus 9 for
@@ -159,42 +194,164 @@ size_t read_hex(SPAN value, uint8_t *b, bool room_after)
     }
     for (; i < n; i++)
         b[i] = (uint8_t)(hex_values[(uint8_t)d[2 * i]] << 4 | hex_values[(uint8_t)d[2 * i + 1]]);
-    return n;
 }
 
-int format_value(DECODER *dc, uint8_t kind, SPAN value)
+/* Longest value of a fixed-size type: NUMBER's 21 bytes. */
+#define FIXED_MAX 21
+
+
+/*
+ * The n bytes of the 2n hex digits at d of a value of a fixed-size type
+ * (n at most FIXED_MAX), into buf; where they start in it.  No byte outside
+ * the value is read: sixteen digits at a time from the first, and the last
+ * sixteen, which overlap the ones before or, for n of 3 to 8, begin in
+ * "HEXTORAW('" before d; a shorter value a byte at a time.
+ */
+static inline const uint8_t *fixed_bytes(const char *d, size_t n, uint8_t *buf)
 {
+#ifdef __SSE2__
+    if (n >= 3) {
+        if (n <= 8) {
+            _mm_storel_epi64((__m128i *)buf, hex8(d + 2 * n - 16));
+            return buf + 8 - n;
+        }
+        for (size_t i = 0; i + 8 < n; i += 8)
+            _mm_storel_epi64((__m128i *)(buf + i), hex8(d + 2 * i));
+        _mm_storel_epi64((__m128i *)(buf + n - 8), hex8(d + 2 * n - 16));
+        return buf;
+    }
+#endif
+    for (size_t i = 0; i < n; i++)
+        buf[i] = (uint8_t)(hex_values[(uint8_t)d[2 * i]] << 4 | hex_values[(uint8_t)d[2 * i + 1]]);
+    return buf;
+}
+
+/* TIMESTAMP WITH LOCAL TIME ZONE: FROM_TZ(TO_TIMESTAMP(..),' then
+ * DBTIMEZONE and '), when DBTIMEZONE is known. */
+static __attribute__((noinline)) int format_tsltz(DECODER *dc, const char *d, size_t n)
+{
+    uint8_t buf[FIXED_MAX + 3];
     char out[LITERAL_MAX];
     int len;
 
-    if (kind == VK_HEX || kind >= VK_KINDS)
+    if (!dc->tz_known || n > FIXED_MAX)
         return 0;
-    const uint8_t *b = dc->bytes;
-    // a value of a line being decoded lies in the input buffer
-    uintptr_t at = (uintptr_t)value.p, in = (uintptr_t)dc->ibuf;
-    bool room_after = dc->ibuf != NULL && at >= in && at + value.n <= in + dc->iend;
-    size_t n = read_hex(value, dc->bytes, room_after);
+    len = format_timestamp(fixed_bytes(d, n, buf), n, out);
+    if (len < 0)
+        return 0;
+    LIT_LIT(dc, "FROM_TZ(");
+    lit_add(dc, out, (size_t)len);
+    LIT_LIT(dc, ",'");
+    lit_add(dc, dc->tz_text.data(), dc->tz_text.size());
+    LIT_LIT(dc, "')");
+    return 1;
+}
 
-    if (kind == VK_CHAR || kind == VK_NCHAR)
-        return format_text(dc, &dc->conv[kind == VK_NCHAR], kind == VK_NCHAR, b, n);
-    if (kind == VK_TSLTZ) {
-        if (!dc->tz_known)
-            return 0;
-        len = format_timestamp(b, n, out);
-        if (len < 0)
-            return 0;
-        // FROM_TZ(TO_TIMESTAMP(..),' then the zone and ')
-        LIT_LIT(dc, "FROM_TZ(");
-        lit_add(dc, out, (size_t)len);
-        LIT_LIT(dc, ",'");
-        lit_add(dc, dc->tz_text.data(), dc->tz_text.size());
-        LIT_LIT(dc, "')");
-        return 1;
-    }
+/* A value of a fixed-size type from its digits, apart from format_value so
+ * that a value of text does not pay for its frame. */
+static __attribute__((noinline)) int format_fixed(DECODER *dc, uint8_t kind, const char *d, size_t n)
+{
+    uint8_t buf[FIXED_MAX + 3];
+    int len;
+
+    if (n > FIXED_MAX)
+        return 0;
     // the formatters write at most LITERAL_MAX bytes, which make_room left
-    len = fixed_formats[kind](b, n, dc->lit + dc->lit_len);
+    len = fixed_formats[kind](fixed_bytes(d, n, buf), n, dc->lit + dc->lit_len);
     if (len < 0)
         return 0;
     dc->lit_len += (size_t)len;
     return 1;
+}
+
+/* Text of a set iconv converts, read into dc->bytes first. */
+static __attribute__((noinline)) int text_bytes(DECODER *dc, TEXT_CONV *tc, bool national, SPAN value)
+{
+    size_t n = read_hex(value, dc->bytes, false);
+    return format_text(dc, tc, national, dc->bytes, n);
+}
+
+/* Text of tc's set: from the digits straight into the literal when the set
+ * is read as UTF-8 (format_utf8_hex), else by text_bytes. */
+static inline int text_value(DECODER *dc, TEXT_CONV *tc, bool national, SPAN value, const char *d, size_t n)
+{
+    if (tc->utf8_same && tc->cs != NULL && !tc->cs->cesu)
+        return format_utf8_hex(dc, national, d, n);
+    return text_bytes(dc, tc, national, value);
+}
+
+/*
+ * The value's n bytes are its 2n hex digits at d: text goes by text_value,
+ * TIMESTAMP WITH LOCAL TIME ZONE by format_tsltz, the other kinds with a
+ * formatter in fixed_formats by format_fixed.  None reads a byte outside
+ * the value, so it may lie anywhere.
+ */
+static inline int format_kind(DECODER *dc, uint8_t kind, SPAN value)
+{
+    const size_t pre = sizeof("HEXTORAW('") - 1, post = sizeof("')") - 1;
+    const char *d = value.p + pre;
+    size_t n = (value.n - pre - post) / 2;
+
+    switch (kind) {
+    case VK_CHAR:
+        return text_value(dc, &dc->conv[0], false, value, d, n);
+    case VK_NCHAR:
+        return text_value(dc, &dc->conv[1], true, value, d, n);
+    case VK_TSLTZ:
+        return format_tsltz(dc, d, n);
+    case VK_NUMBER:
+    case VK_BFLOAT:
+    case VK_BDOUBLE:
+    case VK_DATE:
+    case VK_TIMESTAMP:
+    case VK_TSTZ:
+    case VK_IYM:
+    case VK_IDS:
+        return format_fixed(dc, kind, d, n);
+    default:
+        return 0;
+    }
+}
+
+int format_value(DECODER *dc, uint8_t kind, SPAN value)
+{
+    return format_kind(dc, kind, value);
+}
+
+/* The forms of NULL: in a list "NULL", in a condition " IS NULL"; pieces
+ * are copied past their end, so room is kept after them. */
+const char null_text[8 + WILD_SLACK] = " IS NULL";
+
+/* What is written for item it, NULL: "NULL" and " IS NULL". */
+void null_forms(STMT_ITEM *it)
+{
+    it->out[0] = {null_text + 4, 4};
+    it->out[1] = {null_text, 8};
+}
+
+/* What is written for item it, not NULL, of a column that is shown: its
+ * literal, in dc->lit with an '=' before it for a condition; false when it
+ * has none and stays as it came, HEXTORAW('..') and "=HEXTORAW('..')".  A
+ * value with no '=' before it in the line (one of an insert's list) has one
+ * put before a copy of it in the literals.  make_room has made room. */
+bool value_forms(DECODER *dc, STMT_ITEM *it)
+{
+    size_t at = dc->lit_len;
+
+    dc->lit[at] = '=';
+    dc->lit_len = at + 1;
+    if (format_kind(dc, it->kind, it->value) > 0) {
+        it->out[0] = {dc->lit + at + 1, dc->lit_len - at - 1};
+        it->out[1] = {dc->lit + at, dc->lit_len - at};
+        return true;
+    }
+    it->out[0] = it->value;
+    if (it->value.p[-1] == '=') {
+        dc->lit_len = at;
+        it->out[1] = {it->value.p - 1, it->value.n + 1};
+    } else {
+        lit_add(dc, it->value.p, it->value.n);
+        it->out[1] = {dc->lit + at, it->value.n + 1};
+    }
+    return false;
 }

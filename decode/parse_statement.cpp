@@ -20,23 +20,31 @@
 #include <emmintrin.h>
 #endif
 
+#ifdef __SSE2__
+/* One bit for each of the sixteen bytes at p that is not a lower-case hex
+ * digit.  A byte is in [lo, lo + k) when byte + 0x80 - lo, as a signed
+ * byte, is below k - 0x80: one add and one compare for each range. */
+static inline unsigned not_hex16(const char *p)
+{
+    __m128i x = _mm_loadu_si128((const __m128i *)p);
+    __m128i digit = _mm_cmplt_epi8(_mm_add_epi8(x, _mm_set1_epi8((char)(0x80 - '0'))), _mm_set1_epi8((char)(0x80 + 10)));
+    __m128i letter = _mm_cmplt_epi8(_mm_add_epi8(x, _mm_set1_epi8((char)(0x80 - 'a'))), _mm_set1_epi8((char)(0x80 + 6)));
+    return ~(unsigned)_mm_movemask_epi8(_mm_or_si128(digit, letter)) & 0xffff;
+}
+#endif
+
 /*
  * The end of the run of lower-case hex digits that starts at p, before e.
- * Sixteen bytes at a time; the last load may read up to 15 bytes past e,
- * which the input buffer keeps as room after every line (WILD_SLACK), and
- * what it finds there is not taken.
+ * Thirty-two bytes at a time, so that most values end within the first
+ * step with no loop to guess the end of: the loads read up to 31 bytes past
+ * e, which the input buffer keeps as room after every line (WILD_SLACK),
+ * and what they find there is not taken.
  */
 static const char *hex_end(const char *p, const char *e)
 {
 #ifdef __SSE2__
-    // a byte is a digit when byte - '0' <= 9 or byte - 'a' <= 5, unsigned
-    const __m128i zero = _mm_set1_epi8('0'), a = _mm_set1_epi8('a');
-    const __m128i nine = _mm_set1_epi8(9), five = _mm_set1_epi8(5);
-    for (; p < e; p += 16) {
-        __m128i x = _mm_loadu_si128((const __m128i *)p);
-        __m128i d = _mm_sub_epi8(x, zero), l = _mm_sub_epi8(x, a);
-        __m128i ok = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(d, nine), d), _mm_cmpeq_epi8(_mm_min_epu8(l, five), l));
-        unsigned m = ~(unsigned)_mm_movemask_epi8(ok) & 0xffff;
+    for (; p < e; p += 32) {
+        unsigned m = not_hex16(p) | not_hex16(p + 16) << 16;
         if (m != 0)
             return p + __builtin_ctz(m) < e ? p + __builtin_ctz(m) : e;
     }
@@ -141,7 +149,6 @@ static inline STMT_ITEM *next_item(DECODER *dc, STATEMENT *st)
         dc->items.resize(dc->items.size() * 2 + 16);
     STMT_ITEM *it = &dc->items[st->nitems++];
     it->is_null = it->hidden = false;
-    it->lit_len = 0;
     return it;
 }
 
@@ -216,4 +223,85 @@ bool parse_statement(DECODER *dc, SPAN sql, STATEMENT *st)
         return take_where(dc, &c, st);
     }
     return false;
+}
+
+/*
+ * Whether the n bytes at p, before e, are the n bytes at t.  Sixteen bytes
+ * at a time: the last loads read up to 15 bytes past both, which the input
+ * buffer keeps after every line and a shape's text after its last piece.
+ */
+static inline bool same_text(const char *p, const char *e, const char *t, size_t n)
+{
+    if ((size_t)(e - p) < n)
+        return false;
+#ifdef __SSE2__
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m128i x = _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)(p + i)), _mm_loadu_si128((const __m128i *)(t + i)));
+        if (_mm_movemask_epi8(x) != 0xffff)
+            return false;
+    }
+    if (i == n)
+        return true;
+    // the bytes past n are taken as equal
+    __m128i x = _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)(p + i)), _mm_loadu_si128((const __m128i *)(t + i)));
+    return (((unsigned)_mm_movemask_epi8(x) | 0xffffu << (n - i)) & 0xffff) == 0xffff;
+#else
+    return memcmp(p, t, n) == 0;
+#endif
+}
+
+/*
+ * Reads sql, which lies in the input buffer, as a statement of shape sh:
+ * its fixed pieces as text, its values as parse_statement takes them, and
+ * gives each value what is written for it (value_forms), counting in *hex
+ * the ones left as they came.  In
+ * the shape's text each piece before a value is followed by the opening of
+ * a value in bytes, "HEXTORAW('" or "=HEXTORAW('" for a condition.  On a
+ * match each item's value goes to dc->items, with its column's kind, and
+ * the statement reads as parse_statement would read it, since the pieces
+ * are those of a statement it read.
+ */
+bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql, uint64_t *hex)
+{
+    uint64_t left = 0;
+
+    dc->lit_len = 0;
+    CURSOR c = {sql.p, sql.p + sql.n};
+    const char *text = sh->text.data();
+    const SHAPE_STEP *in = sh->in.data();
+    size_t n = sh->items.size();
+
+    if (__builtin_expect(dc->items.size() < n, 0))
+        dc->items.resize(n);
+    STMT_ITEM *items = dc->items.data();
+    for (size_t k = 0; k < n; k++) {
+        STMT_ITEM *it = &items[k];
+        const char *t = text + in[k].off;
+        size_t len = in[k].len, open = in[k].cond ? HEX_OPEN_LEN + 1 : HEX_OPEN_LEN;
+        // most values are bytes: the piece and the opening of a value, as one text
+        if (same_text(c.p, c.e, t, len + open)) {
+            const char *d = c.p + len + open, *q = hex_end(d, c.e);
+            if ((q - d) % 2 != 0 || c.e - q < 2 || q[0] != '\'' || q[1] != ')')
+                return false;
+            it->is_null = false;
+            it->value = {d - HEX_OPEN_LEN, (size_t)(q + 2 - (d - HEX_OPEN_LEN))};
+            c.p = q + 2;
+            if (!sh->items[k].hidden) {
+                it->kind = sh->items[k].kind;
+                left += !value_forms(dc, it);
+            }
+        } else {
+            if (!same_text(c.p, c.e, t, len))
+                return false;
+            c.p += len;
+            if (in[k].cond ? !TAKE(&c, " IS NULL") : !TAKE(&c, "NULL"))
+                return false;
+            it->is_null = true;
+            it->value = {c.p - 4, 4};
+            null_forms(it);
+        }
+    }
+    *hex = left;
+    return same_text(c.p, c.e, text + in[n].off, in[n].len) && c.p + in[n].len == c.e;
 }

@@ -32,7 +32,7 @@
 #define RECORD_MAX (64u << 20)    /* a longer line is passed through unchanged, in pieces */
 #define OBUF_SIZE (1024 * 1024)   /* the one output buffer */
 #define COLUMN_ID_MAX 65535       /* highest SEGMENT_COLUMN_ID taken */
-#define WILD_SLACK 16             /* room kept past text that out_at copies (see there) */
+#define WILD_SLACK 80             /* room kept past text that out_at copies (see there) */
 
 /* What a column's bytes are read as, chosen by DATA_TYPE. */
 typedef enum {
@@ -109,8 +109,10 @@ typedef struct __stmt_item {
     int64_t col;              /* n */
     bool is_null;
     bool hidden;
+    uint8_t kind;             /* VALUE_KIND of its column; VK_HEX without one */
     SPAN out_name;            /* what replaces name */
-    size_t lit_off, lit_len;  /* the literal in the line's scratch; lit_len 0: value as it came */
+    SPAN out[2];              /* what is written for the value: [0] in a list (NULL or the value),
+                                 [1] after a name in a condition (" IS NULL" or "=value") */
 } STMT_ITEM;
 
 typedef enum { ST_INSERT, ST_DELETE, ST_UPDATE } STMT_KIND;
@@ -122,6 +124,44 @@ typedef struct __statement {
     size_t nset;              /* update: items[0..nset) the set list, then the where clause */
     size_t nitems;
 } STATEMENT;
+
+/*
+ * The shape of a row statement: all of it but its values.  The lines of one
+ * table mostly repeat a few statements (the same columns inserted, the same
+ * key in the where clause), so a shape made from one line is matched against
+ * the next ones: its fixed pieces compared as text and only the values read,
+ * and both output statements written as fixed text with the values between.
+ */
+#define SHAPE_SETS 256            /* shapes are kept by table and kind in this many sets ... */
+#define SHAPE_WAYS 4              /* ... of this many each */
+#define SHAPE_TEXT_MAX (256 * 1024)        /* a statement that would make more text is not kept */
+#define SHAPES_BYTES_MAX (32u * 1024 * 1024)  /* all shapes' text together */
+#define NO_ITEM UINT32_MAX
+#define HEX_OPEN "HEXTORAW('"     /* how a value in bytes begins */
+#define HEX_OPEN_LEN (sizeof(HEX_OPEN) - 1)
+
+/* A piece of fixed text, then the value of one item (none after the last piece). */
+typedef struct __shape_step {
+    uint32_t off, len;        /* the text, in the shape's text */
+    uint32_t item;            /* the item whose value follows, or NO_ITEM */
+    bool cond;                /* a condition: " IS NULL" or "=value"; else NULL or the value */
+} SHAPE_STEP;
+
+/* What a shape keeps of each item: how its value is read. */
+typedef struct __shape_item {
+    uint8_t kind;
+    bool hidden;
+} SHAPE_ITEM;
+
+typedef struct __shape {
+    uint32_t objn;            /* the table's OBJECT_ID; 0 with kind NO_SHAPE: the way is free */
+    uint8_t kind;             /* STMT_KIND, or NO_SHAPE */
+    std::string text;         /* every piece, one after another, WILD_SLACK bytes after the last */
+    std::vector<SHAPE_STEP> in, redo, undo;  /* the input statement, SQL_REDO, SQL_UNDO (empty: none) */
+    std::vector<SHAPE_ITEM> items;
+    size_t out_text;          /* the text of redo and undo together */
+} SHAPE;
+#define NO_SHAPE 0xff
 
 /* The run: dictionary, character sets, files, buffers and counts. */
 typedef struct __decoder {
@@ -156,6 +196,17 @@ typedef struct __decoder {
     size_t bytes_cap;
     std::string text;         /* a value converted to UTF-8 */
     std::vector<size_t> set_idx, cond_idx;  /* the visible items of an update's two lists */
+
+    /* shapes of recent statements, and the making of one */
+    std::vector<SHAPE> shapes;             /* SHAPE_SETS * SHAPE_WAYS, made when first needed */
+    bool shape_missed[SHAPE_SETS];         /* a statement of the set found no shape and made none */
+    size_t shape_bytes;                    /* text held by all shapes */
+    bool no_shapes;                        /* every statement read and written item by item */
+    std::vector<SHAPE_STEP> *marks;        /* while a shape is made: where the writers left values out */
+    const char *mark_base;
+    std::vector<SHAPE_STEP> shape_marks;
+    char *shape_out;                       /* what the writers write while a shape is made */
+    size_t shape_out_cap;
 
     uint64_t lines, decoded, unknown_obj, hex_values, passed, stale;
 } DECODER;
@@ -230,9 +281,10 @@ static inline void out_put(DECODER *dc, const char *p, size_t n)
  * again after each piece.  out_at and OUT_LIT_AT give back the new place;
  * dc->opos is set from it when the line is done.
  *
- * WILD_SLACK: a piece is copied sixteen bytes at a time, so up to 15 bytes
- * past its end are read (the input buffer and the literals keep that room
- * past their text) and written (obuf keeps that room past the last piece).
+ * WILD_SLACK: a piece is copied 80 bytes at once, then sixteen at a time,
+ * so up to 79 bytes past its end are read (the input buffer, the literals,
+ * the dictionary's names and the shapes keep that room past their text) and
+ * written (obuf keeps that room past the last piece).
  */
 char *out_at_slow(DECODER *dc, char *o, const char *p, size_t n);
 
@@ -243,22 +295,46 @@ static inline const char *out_end(const DECODER *dc)
     return dc->obuf + OBUF_SIZE - WILD_SLACK;
 }
 
+/* n bytes of p at o, p readable and o writable WILD_SLACK bytes past n.
+ * Most pieces are shorter than 80 bytes (a TIMESTAMP literal is 73), and
+ * their lengths vary from one to the next: 80 bytes copied at once,
+ * whatever n is, leave no loop to guess the end of. */
+static inline char *copy_wild(char *o, const char *p, size_t n)
+{
+    char *e = o + n;
+#ifdef __SSE2__
+    __m128i a = _mm_loadu_si128((const __m128i *)p), b = _mm_loadu_si128((const __m128i *)(p + 16));
+    __m128i c = _mm_loadu_si128((const __m128i *)(p + 32)), d = _mm_loadu_si128((const __m128i *)(p + 48));
+    __m128i f = _mm_loadu_si128((const __m128i *)(p + 64));
+    _mm_storeu_si128((__m128i *)o, a);
+    _mm_storeu_si128((__m128i *)(o + 16), b);
+    _mm_storeu_si128((__m128i *)(o + 32), c);
+    _mm_storeu_si128((__m128i *)(o + 48), d);
+    _mm_storeu_si128((__m128i *)(o + 64), f);
+    for (size_t i = 80; i < n; i += 16)
+        _mm_storeu_si128((__m128i *)(o + i), _mm_loadu_si128((const __m128i *)(p + i)));
+#else
+    memcpy(o, p, n);
+#endif
+    return e;
+}
+
+/* n (at most 16) bytes of p at o, p readable and o writable 16 bytes past. */
+static inline char *copy_16(char *o, const char *p, size_t n)
+{
+#ifdef __SSE2__
+    _mm_storeu_si128((__m128i *)o, _mm_loadu_si128((const __m128i *)p));
+#else
+    memcpy(o, p, n);
+#endif
+    return o + n;
+}
+
 /* n bytes of p at o, p readable WILD_SLACK bytes past n; end from out_end. */
 static inline char *out_at(DECODER *dc, char *o, const char *end, const char *p, size_t n)
 {
-    if (__builtin_expect(end - o >= (ptrdiff_t)n, 1)) {
-        char *e = o + n;
-#ifdef __SSE2__
-        do {
-            _mm_storeu_si128((__m128i *)o, _mm_loadu_si128((const __m128i *)p));
-            o += 16;
-            p += 16;
-        } while (o < e);
-#else
-        memcpy(o, p, n);
-#endif
-        return e;
-    }
+    if (__builtin_expect(end - o >= (ptrdiff_t)n, 1))
+        return copy_wild(o, p, n);
     return out_at_slow(dc, o, p, n);
 }
 
@@ -282,6 +358,13 @@ void decode_line(DECODER *dc, SPAN rec);
 
 /* parse_statement.cpp */
 bool parse_statement(DECODER *dc, SPAN sql, STATEMENT *st);
+bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql, uint64_t *hex);
+
+/* statement_shape.cpp */
+const SHAPE *find_shape(DECODER *dc, uint32_t objn, STMT_KIND kind, SPAN sql, size_t line_len);
+const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sql, SPAN table);
+char *write_shape(DECODER *dc, char *o, const char *end, const SHAPE *sh, const std::vector<SHAPE_STEP> &steps);
+char *write_shape_in_room(DECODER *dc, char *o, const SHAPE *sh, const std::vector<SHAPE_STEP> &steps);
 
 /* write_statements.cpp */
 char *write_redo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPAN table);
@@ -289,7 +372,11 @@ char *write_undo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPA
 
 /* format_value.cpp: the literal of one value; 1 written, 0 left in hex, -1 not hex digits */
 int format_value(DECODER *dc, uint8_t kind, SPAN value);
+extern const char null_text[];   /* " IS NULL", WILD_SLACK bytes of room after it */
+void null_forms(STMT_ITEM *it);
+bool value_forms(DECODER *dc, STMT_ITEM *it);
 size_t read_hex(SPAN value, uint8_t *bytes, bool room_after);
+void hex_bytes(const char *digits, size_t n, uint8_t *bytes);
 bool make_room(DECODER *dc, size_t line_len, size_t nitems);
 extern const uint8_t hex_values[256];   /* 0..15 for 0-9 and a-f, 0x80 for any other byte */
 
@@ -306,6 +393,7 @@ int format_iym(const uint8_t *b, size_t n, char *out);
 int format_ids(const uint8_t *b, size_t n, char *out);
 /* format_text.cpp */
 int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n);
+int format_utf8_hex(DECODER *dc, bool national, const char *digits, size_t n);
 
 #define LITERAL_MAX 160           /* longest literal of a fixed-size type; the time zone aside */
 

@@ -32,15 +32,11 @@ static bool odd_quotes(const char *p, size_t n)
     return __builtin_parity(acc);
 }
 
-/*
- * Offset of the line feed that ends the line in p[0..n), or n when the
- * line runs past n.  *in_quotes carries the quoting state across calls, so
- * a caller that got n may go on from there with more bytes.
- */
-size_t find_record_end(const char *p, size_t n, bool *in_quotes)
+/* find_record_end from p[i] on, the plain way: memchr for each line feed,
+ * then the double quotes before it.  Kept out of line, so that the common
+ * path of find_record_end saves no registers for the calls. */
+[[gnu::noinline]] static size_t record_end_from(const char *p, size_t i, size_t n, bool *in_quotes)
 {
-    size_t i = 0;
-
     for (;;) {
         const char *nl = (const char *)memchr(p + i, '\n', n - i);
         size_t end = nl ? (size_t)(nl - p) : n;
@@ -54,17 +50,105 @@ size_t find_record_end(const char *p, size_t n, bool *in_quotes)
     }
 }
 
+#ifdef __SSE2__
+/* Bit j set where byte j of the 64 bytes a, b, c, d (in that order) is the
+ * byte that fills v. */
+static inline uint64_t byte_mask64(__m128i a, __m128i b, __m128i c, __m128i d, __m128i v)
+{
+    return (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(a, v)) |
+           (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(b, v)) << 16 |
+           (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(c, v)) << 32 |
+           (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(d, v)) << 48;
+}
+
+/* Bit j of the result: the XOR of bits 0..j of x, so set where an odd
+ * number of double quotes lie at or before byte j. */
+static inline uint64_t prefix_xor(uint64_t x)
+{
+    x ^= x << 1;
+    x ^= x << 2;
+    x ^= x << 4;
+    x ^= x << 8;
+    x ^= x << 16;
+    x ^= x << 32;
+    return x;
+}
+#endif
+
 /*
- * Splits the line p[0..n) into at most max fields.  Returns the number of
- * fields, or -1 when the line has more than max, or a quoted field that is
- * not closed or is followed by anything but a comma.  With rest_in_last the
- * last of max fields is the rest of the line, unchecked: the caller reads it.
+ * Offset of the line feed that ends the line in p[0..n), or n when the
+ * line runs past n.  *in_quotes carries the quoting state across calls, so
+ * a caller that got n may go on from there with more bytes.
+ *
+ * One pass, 64 bytes a step, reading only p[0..n): a block without a line
+ * feed only adds its double quotes to acc, lane by lane, whose parity is the
+ * parity of all of them; a block with one settles the state and takes the
+ * first line feed outside quotes from its masks.  The last bytes, fewer
+ * than 64, go the plain way.
  */
-int split_fields(const char *p, size_t n, SPAN *f, int max, bool rest_in_last)
+size_t find_record_end(const char *p, size_t n, bool *in_quotes)
 {
     size_t i = 0;
-    int k = 0;
 
+#ifdef __SSE2__
+    const __m128i vq = _mm_set1_epi8('"'), vn = _mm_set1_epi8('\n');
+    __m128i acc = _mm_setzero_si128();
+    uint64_t quoted = *in_quotes ? ~(uint64_t)0 : 0;  // every bit the state, for the masks
+
+    for (; i + 64 <= n; i += 64) {
+        __m128i a = _mm_loadu_si128((const __m128i *)(p + i));
+        __m128i b = _mm_loadu_si128((const __m128i *)(p + i + 16));
+        __m128i c = _mm_loadu_si128((const __m128i *)(p + i + 32));
+        __m128i d = _mm_loadu_si128((const __m128i *)(p + i + 48));
+        __m128i nl = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, vn), _mm_cmpeq_epi8(b, vn)),
+                                  _mm_or_si128(_mm_cmpeq_epi8(c, vn), _mm_cmpeq_epi8(d, vn)));
+        if (__builtin_expect(_mm_movemask_epi8(nl) == 0, 1)) {
+            acc = _mm_xor_si128(acc, _mm_xor_si128(_mm_xor_si128(_mm_cmpeq_epi8(a, vq), _mm_cmpeq_epi8(b, vq)),
+                                                   _mm_xor_si128(_mm_cmpeq_epi8(c, vq), _mm_cmpeq_epi8(d, vq))));
+            continue;
+        }
+        // the state at the block's first byte, then inside quotes at each byte
+        if (__builtin_parity((unsigned)_mm_movemask_epi8(acc)))
+            quoted = ~quoted;
+        acc = _mm_setzero_si128();
+        uint64_t quotes = byte_mask64(a, b, c, d, vq);
+        uint64_t inside = prefix_xor(quotes) ^ quoted;
+        uint64_t ends = byte_mask64(a, b, c, d, vn) & ~inside;
+        if (ends != 0) {
+            *in_quotes = false;
+            return i + (size_t)__builtin_ctzll(ends);
+        }
+        // the state after the block: that at its last byte
+        quoted = 0 - (inside >> 63);
+    }
+    *in_quotes = (quoted != 0) ^ __builtin_parity((unsigned)_mm_movemask_epi8(acc));
+#endif
+    return record_end_from(p, i, n, in_quotes);
+}
+
+/* Offset of the first comma in p[i..n), or n.  The short fields that begin
+ * a line mostly end within sixteen bytes, so those are looked at in one
+ * step first when all of them lie before n. */
+static inline size_t next_comma(const char *p, size_t i, size_t n)
+{
+#ifdef __SSE2__
+    if (i + 16 <= n) {
+        __m128i v = _mm_loadu_si128((const __m128i *)(p + i));
+        unsigned m = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(',')));
+        if (m != 0)
+            return i + (size_t)__builtin_ctz(m);
+        i += 16;
+    }
+#endif
+    const char *c = (const char *)memchr(p + i, ',', n - i);
+    return c ? (size_t)(c - p) : n;
+}
+
+/* split_fields from field k at p[i] on, the plain way: memchr for each
+ * field's end.  Kept out of line, so that split_fields saves no registers
+ * for the calls when it cuts the fields of a line of quorvil's by itself. */
+[[gnu::noinline]] static int split_from(const char *p, size_t n, SPAN *f, int max, bool rest_in_last, size_t i, int k)
+{
     for (;;) {
         size_t start = i;
 
@@ -92,14 +176,54 @@ int split_fields(const char *p, size_t n, SPAN *f, int max, bool rest_in_last)
             if (i < n && p[i] != ',')
                 return -1;
         } else {
-            const char *c = (const char *)memchr(p + i, ',', n - i);
-            i = c ? (size_t)(c - p) : n;
+            i = next_comma(p, i, n);
         }
         f[k++] = {p + start, i - start};
         if (i >= n)
             return k;
         i++;  // the comma
     }
+}
+
+/*
+ * Splits the line p[0..n) into at most max fields.  Returns the number of
+ * fields, or -1 when the line has more than max, or a quoted field that is
+ * not closed or is followed by anything but a comma.  With rest_in_last the
+ * last of max fields is the rest of the line, unchecked: the caller reads it.
+ *
+ * A line of 64 bytes or more has the commas of its first 64 bytes taken in
+ * one step; the unquoted fields that end among them (a line of quorvil's
+ * begins with eight) are cut at those commas; with rest_in_last the rest
+ * may then follow as the last field at once.  Otherwise the loop goes on
+ * from the first field that is quoted, ends further on, or is the last.
+ */
+int split_fields(const char *p, size_t n, SPAN *f, int max, bool rest_in_last)
+{
+    size_t i = 0;
+    int k = 0;
+
+#ifdef __SSE2__
+    if (n >= 64) {
+        const __m128i vc = _mm_set1_epi8(',');
+        uint64_t commas = byte_mask64(_mm_loadu_si128((const __m128i *)p), _mm_loadu_si128((const __m128i *)(p + 16)),
+                                      _mm_loadu_si128((const __m128i *)(p + 32)),
+                                      _mm_loadu_si128((const __m128i *)(p + 48)), vc);
+        // commas holds those at or after i, so while one is left i < 64 <= n
+        // and p[i] is in the line
+        int last = max - 1;
+        while (k < last && commas != 0 && p[i] != '"') {
+            size_t end = (size_t)__builtin_ctzll(commas);
+            f[k++] = {p + i, end - i};
+            i = end + 1;
+            commas &= commas - 1;
+        }
+        if (rest_in_last && k == last) {
+            f[k] = {p + i, n - i};
+            return max;
+        }
+    }
+#endif
+    return split_from(p, n, f, max, rest_in_last, i, k);
 }
 
 /* The text of field f: without its quotes, "" made one ". */

@@ -29,13 +29,19 @@ static inline char *put_name(DECODER *dc, char *o, const char *end, SPAN s)
     return out_at(dc, o, end, s.p, s.n);
 }
 
+/* While a shape is made (make_shape), a value is left out and its place
+ * noted: the item, and whether it is a condition's. */
+static char *mark_value(DECODER *dc, char *o, const STMT_ITEM *it, bool cond)
+{
+    dc->marks->push_back({(uint32_t)(o - dc->mark_base), 0, (uint32_t)(it - dc->items.data()), cond});
+    return o;
+}
+
 static inline char *put_value(DECODER *dc, char *o, const char *end, const STMT_ITEM *it)
 {
-    if (it->is_null)
-        return OUT_LIT_AT(dc, o, end, "NULL");
-    if (it->lit_len > 0)
-        return out_at(dc, o, end, dc->lit + it->lit_off, it->lit_len);
-    return put_span(dc, o, end, it->value);
+    if (__builtin_expect(dc->marks != NULL, 0))
+        return mark_value(dc, o, it, false);
+    return put_span(dc, o, end, it->out[0]);
 }
 
 /* name IS NULL, or name=value, of item it. */
@@ -44,10 +50,9 @@ static inline char *put_condition(DECODER *dc, char *o, const char *end, SPAN na
     if (and_before)
         o = OUT_LIT_AT(dc, o, end, " and ");
     o = put_name(dc, o, end, name);
-    if (it->is_null)
-        return OUT_LIT_AT(dc, o, end, " IS NULL");
-    o = OUT_LIT_AT(dc, o, end, "=");
-    return put_value(dc, o, end, it);
+    if (__builtin_expect(dc->marks != NULL, 0))
+        return mark_value(dc, o, it, true);
+    return put_span(dc, o, end, it->out[1]);
 }
 
 static char *put_insert(DECODER *dc, char *o, const char *end, SPAN table, const STMT_ITEM *it, size_t n)
