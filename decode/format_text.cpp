@@ -154,16 +154,6 @@ static bool copy_utf8(DECODER *dc, const uint8_t *b, size_t n)
 }
 
 #ifdef __SSE2__
-/* The bytes of the sixteen hex digits in x, in its low eight lanes (and
- * again in the high eight): a digit's value is its low nibble, plus 9 for
- * a-f (above '9'); the two digits of each 16-bit lane make one byte. */
-static inline __m128i hex_lanes(__m128i x)
-{
-    const __m128i low = _mm_set1_epi8(0x0f), nine = _mm_set1_epi8(9), lane_low = _mm_set1_epi16(0x00ff);
-    x = _mm_add_epi8(_mm_and_si128(x, low), _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8('9')), nine));
-    return _mm_or_si128(_mm_slli_epi16(_mm_and_si128(x, lane_low), 4), _mm_srli_epi16(x, 8));
-}
-
 /* One bit a byte of x: set for bytes 01..7f but ' and ", which go as they are. */
 static inline unsigned plain_bytes(__m128i x)
 {

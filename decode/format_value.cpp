@@ -100,53 +100,6 @@ bool make_room(DECODER *dc, size_t line_len, size_t nitems)
     return true;
 }
 
-#ifdef __SSE2__
-/* The eight bytes of the sixteen hex digits at p, in the low half: a
- * digit's value is its low nibble, plus 9 for a-f (above '9'); then the two
- * digits of each 16-bit lane make one byte. */
-static inline __m128i hex8(const char *p)
-{
-    const __m128i low = _mm_set1_epi8(0x0f), nine = _mm_set1_epi8(9), lane_low = _mm_set1_epi16(0x00ff);
-    __m128i x = _mm_loadu_si128((const __m128i *)p);
-    x = _mm_add_epi8(_mm_and_si128(x, low), _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8('9')), nine));
-    x = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(x, lane_low), 4), _mm_srli_epi16(x, 8));
-    return _mm_packus_epi16(x, x);
-}
-#endif
-
-/*
- * The bytes of HEXTORAW('..'), whose digits parse_statement has checked,
- * into b; their number.  b has 16 bytes of room past them (make_room).
- * With room_after the value lies in the input buffer, which keeps
- * WILD_SLACK bytes after every line, so sixteen digits are read at a time
- * to the end: the last load reads at most 12 bytes past the value's ')'
- * and the last store writes at most 7 bytes past its bytes.
- */
-size_t read_hex(SPAN value, uint8_t *b, bool room_after)
-{
-    const size_t pre = sizeof("HEXTORAW('") - 1, post = sizeof("')") - 1;
-    size_t n = (value.n - pre - post) / 2;
-    const char *d = value.p + pre;
-
-#ifdef __SSE2__
-    // each digit's value, then the two digits of each 16-bit lane made one
-    // byte, as in hex_bytes
-    const __m128i low = _mm_set1_epi8(0x0f), one = _mm_set1_epi8(1), lane_low = _mm_set1_epi16(0x00ff);
-    if (room_after) {
-        for (size_t i = 0; i < n; i += 8) {
-            __m128i x = _mm_loadu_si128((const __m128i *)(d + 2 * i));
-            __m128i t = _mm_and_si128(_mm_srli_epi16(x, 6), one);
-            x = _mm_add_epi8(_mm_and_si128(x, low), _mm_add_epi8(t, _mm_slli_epi16(t, 3)));
-            x = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(x, lane_low), 4), _mm_srli_epi16(x, 8));
-            _mm_storel_epi64((__m128i *)(b + i), _mm_packus_epi16(x, x));
-        }
-        return n;
-    }
-#endif
-    hex_bytes(d, n, b);
-    return n;
-}
-
 /*
  * The n bytes of the 2n hex digits at d into b, reading no byte past the
  * digits; b has 16 bytes of room past them (dc->bytes, make_room).
@@ -156,17 +109,11 @@ void hex_bytes(const char *d, size_t n, uint8_t *b)
     size_t i = 0;
 
 #ifdef __SSE2__
-    const __m128i low = _mm_set1_epi8(0x0f), one = _mm_set1_epi8(1), lane_low = _mm_set1_epi16(0x00ff);
     // thirty-two digits at a time, packed to sixteen bytes
     for (; i + 16 <= n; i += 16) {
-        __m128i v[2];
-        for (int h = 0; h < 2; h++) {
-            __m128i x = _mm_loadu_si128((const __m128i *)(d + 2 * i + 16 * h));
-            __m128i t = _mm_and_si128(_mm_srli_epi16(x, 6), one);
-            x = _mm_add_epi8(_mm_and_si128(x, low), _mm_add_epi8(t, _mm_slli_epi16(t, 3)));
-            v[h] = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(x, lane_low), 4), _mm_srli_epi16(x, 8));
-        }
-        _mm_storeu_si128((__m128i *)(b + i), _mm_packus_epi16(v[0], v[1]));
+        __m128i lo = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
+        __m128i hi = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i + 16)));
+        _mm_storeu_si128((__m128i *)(b + i), _mm_packus_epi16(lo, hi));
     }
     // then sixteen digits, when there are, and the last sixteen, over some
     // already read, for the bytes left
@@ -265,19 +212,19 @@ static __attribute__((noinline)) int format_fixed(DECODER *dc, uint8_t kind, con
 }
 
 /* Text of a set iconv converts, read into dc->bytes first. */
-static __attribute__((noinline)) int text_bytes(DECODER *dc, TEXT_CONV *tc, bool national, SPAN value)
+static __attribute__((noinline)) int text_bytes(DECODER *dc, TEXT_CONV *tc, bool national, const char *d, size_t n)
 {
-    size_t n = read_hex(value, dc->bytes, false);
+    hex_bytes(d, n, dc->bytes);
     return format_text(dc, tc, national, dc->bytes, n);
 }
 
 /* Text of tc's set: from the digits straight into the literal when the set
  * is read as UTF-8 (format_utf8_hex), else by text_bytes. */
-static inline int text_value(DECODER *dc, TEXT_CONV *tc, bool national, SPAN value, const char *d, size_t n)
+static inline int text_value(DECODER *dc, TEXT_CONV *tc, bool national, const char *d, size_t n)
 {
     if (tc->utf8_same && tc->cs != NULL && !tc->cs->cesu)
         return format_utf8_hex(dc, national, d, n);
-    return text_bytes(dc, tc, national, value);
+    return text_bytes(dc, tc, national, d, n);
 }
 
 /*
@@ -294,9 +241,9 @@ static inline int format_kind(DECODER *dc, uint8_t kind, SPAN value)
 
     switch (kind) {
     case VK_CHAR:
-        return text_value(dc, &dc->conv[0], false, value, d, n);
+        return text_value(dc, &dc->conv[0], false, d, n);
     case VK_NCHAR:
-        return text_value(dc, &dc->conv[1], true, value, d, n);
+        return text_value(dc, &dc->conv[1], true, d, n);
     case VK_TSLTZ:
         return format_tsltz(dc, d, n);
     case VK_NUMBER:

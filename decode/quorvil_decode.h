@@ -375,8 +375,26 @@ int format_value(DECODER *dc, uint8_t kind, SPAN value);
 extern const char null_text[];   /* " IS NULL", WILD_SLACK bytes of room after it */
 void null_forms(STMT_ITEM *it);
 bool value_forms(DECODER *dc, STMT_ITEM *it);
-size_t read_hex(SPAN value, uint8_t *bytes, bool room_after);
 void hex_bytes(const char *digits, size_t n, uint8_t *bytes);
+#ifdef __SSE2__
+/* The bytes of the sixteen hex digits in x (lower-case, checked), in its
+ * low eight lanes and again in the high eight: a digit's value is its low
+ * nibble, plus 9 for a-f (above '9'); the two digits of each 16-bit lane
+ * make one byte. */
+static inline __m128i hex_lanes(__m128i x)
+{
+    const __m128i low = _mm_set1_epi8(0x0f), nine = _mm_set1_epi8(9), lane_low = _mm_set1_epi16(0x00ff);
+    x = _mm_add_epi8(_mm_and_si128(x, low), _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8('9')), nine));
+    return _mm_or_si128(_mm_slli_epi16(_mm_and_si128(x, lane_low), 4), _mm_srli_epi16(x, 8));
+}
+
+/* The eight bytes of the sixteen hex digits at p, in the low half. */
+static inline __m128i hex8(const char *p)
+{
+    __m128i x = hex_lanes(_mm_loadu_si128((const __m128i *)p));
+    return _mm_packus_epi16(x, x);
+}
+#endif
 bool make_room(DECODER *dc, size_t line_len, size_t nitems);
 extern const uint8_t hex_values[256];   /* 0..15 for 0-9 and a-f, 0x80 for any other byte */
 
