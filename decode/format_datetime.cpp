@@ -53,20 +53,9 @@ static bool read_timestamp(const uint8_t *b, size_t n, DATE_TIME *t)
     return t->ns < 1000000000u;
 }
 
-static const struct two_digits {
-    char d[200];
-    constexpr two_digits() : d()
-    {
-        for (int i = 0; i < 100; i++) {
-            d[2 * i] = (char)('0' + i / 10);
-            d[2 * i + 1] = (char)('0' + i % 10);
-        }
-    }
-} pairs;
-
 static char *put2(char *o, int v)
 {
-    memcpy(o, pairs.d + 2 * v, 2);
+    memcpy(o, decimal_pairs.d + 2 * v, 2);
     return o + 2;
 }
 

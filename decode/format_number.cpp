@@ -18,18 +18,6 @@
 
 #define PLAIN_MAX 64
 
-/* The two decimal digits of 0..99. */
-static const struct digit_pairs {
-    char d[200];
-    constexpr digit_pairs() : d()
-    {
-        for (int i = 0; i < 100; i++) {
-            d[2 * i] = (char)('0' + i / 10);
-            d[2 * i + 1] = (char)('0' + i % 10);
-        }
-    }
-} pairs;
-
 /*
  * k bytes of s at d, sixteen at a time: s and d both have room for k
  * rounded up to sixteen (digits[] below; the literal's LITERAL_MAX, of
@@ -87,14 +75,14 @@ static __attribute__((noinline)) int number_digits(const uint8_t *b, size_t n, c
             // a digit byte outside its range; ff 65 (+infinity) lands here
             if (d > 99)
                 return -1;
-            memcpy(digits + 2 * i, pairs.d + 2 * d, 2);
+            memcpy(digits + 2 * i, decimal_pairs.d + 2 * d, 2);
         }
     } else {
         for (size_t i = 0; i < m; i++) {
             unsigned d = man[i] - 1u;
             if (d > 99)
                 return -1;
-            memcpy(digits + 2 * i, pairs.d + 2 * d, 2);
+            memcpy(digits + 2 * i, decimal_pairs.d + 2 * d, 2);
         }
     }
 
@@ -161,14 +149,14 @@ int format_number(const uint8_t *b, size_t n, char *out)
     unsigned e = b[0] - 0xc1u, d0 = n >= 2 ? b[1] - 1u : 0;
     if (e <= 30 && e + 2 >= n && d0 - 1u <= 98) {
         char *o = out;
-        memcpy(o, pairs.d + 2 * d0 + (d0 < 10), 2);
+        memcpy(o, decimal_pairs.d + 2 * d0 + (d0 < 10), 2);
         o += d0 < 10 ? 1 : 2;
         for (size_t i = 2; i < n; i++) {
             unsigned d = b[i] - 1u;
             // a digit byte outside its range; ff 65 (+infinity) lands here
             if (d > 99)
                 return -1;
-            memcpy(o, pairs.d + 2 * d, 2);
+            memcpy(o, decimal_pairs.d + 2 * d, 2);
             o += 2;
         }
         zeros_wide(o, (int)(2 * (e + 2 - n)));

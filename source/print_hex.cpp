@@ -159,17 +159,7 @@ void sql_str(MINER *mnr, const char *s)
     sql_put(mnr, s, (uint32_t)strlen(s));
 }
 
-/* "00" "01" ... "99": two decimal digits at a time. */
-static const struct decimal_pairs {
-    char d[200];
-    constexpr decimal_pairs() : d()
-    {
-        for (int i = 0; i < 100; i++) {
-            d[2 * i] = (char)('0' + i / 10);
-            d[2 * i + 1] = (char)('0' + i % 10);
-        }
-    }
-} decimals;
+const DECIMAL_PAIRS decimal_pairs;
 
 void sql_u64(MINER *mnr, uint64_t v)
 {
@@ -178,12 +168,12 @@ void sql_u64(MINER *mnr, uint64_t v)
 
     while (v >= 100) {
         i -= 2;
-        memcpy(tmp + i, &decimals.d[2 * (v % 100)], 2);
+        memcpy(tmp + i, &decimal_pairs.d[2 * (v % 100)], 2);
         v /= 100;
     }
     if (v >= 10) {
         i -= 2;
-        memcpy(tmp + i, &decimals.d[2 * v], 2);
+        memcpy(tmp + i, &decimal_pairs.d[2 * v], 2);
     } else {
         tmp[--i] = (char)('0' + v);
     }

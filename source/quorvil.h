@@ -757,6 +757,18 @@ typedef struct __undo_info {
 bool current_undo(MINER *mnr, UNDO_INFO *u);
 
 /* print_hex.cpp: the CSV text, staged in sql_buf and written in large pieces */
+/* "00" "01" ... "99": the two decimal digits of 0..99, made when compiled. */
+typedef struct __decimal_pairs {
+    char d[200];
+    constexpr __decimal_pairs() : d()
+    {
+        for (int i = 0; i < 100; i++) {
+            d[2 * i] = (char)('0' + i / 10);
+            d[2 * i + 1] = (char)('0' + i % 10);
+        }
+    }
+} DECIMAL_PAIRS;
+extern const DECIMAL_PAIRS decimal_pairs;
 int print_hex(char *buf, const uint8_t *hex, int len, int full_col);
 void sql_put_slow(MINER *mnr, const char *s, uint32_t n);
 void sql_str(MINER *mnr, const char *s);
