@@ -105,11 +105,7 @@ static void name_items(DECODER *dc, const DICT_TABLE *t, const STATEMENT *st)
 {
     for (size_t i = 0; i < st->nitems; i++) {
         STMT_ITEM *it = &dc->items[i];
-        // columns are mostly numbered 1..n with no gaps: the one at n - 1
-        const DICT_COLUMN *c = it->col > 0 && (uint64_t)it->col <= t->cols.size() &&
-                                       t->cols[(size_t)it->col - 1].segid == (uint64_t)it->col
-                                   ? &t->cols[(size_t)it->col - 1]
-                                   : find_column(t, it->col);
+        const DICT_COLUMN *c = find_column(t, it->col);
 
         it->hidden = c != NULL && c->hidden;
         it->out_name = c ? c->out : it->name;

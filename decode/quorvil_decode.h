@@ -202,9 +202,8 @@ typedef struct __decoder {
     bool shape_missed[SHAPE_SETS];         /* a statement of the set found no shape and made none */
     size_t shape_bytes;                    /* text held by all shapes */
     bool no_shapes;                        /* every statement read and written item by item */
-    std::vector<SHAPE_STEP> *marks;        /* while a shape is made: where the writers left values out */
-    const char *mark_base;
-    std::vector<SHAPE_STEP> shape_marks;
+    const char *mark_base;                 /* while a shape is made, where the writers write; else NULL */
+    std::vector<SHAPE_STEP> shape_marks;   /* where they left values out */
     char *shape_out;                       /* what the writers write while a shape is made */
     size_t shape_out_cap;
 

@@ -159,14 +159,13 @@ const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sq
     // both statements, their values left out
     char *base = dc->shape_out, *end = base + room;
     marks.clear();
-    dc->marks = &marks;
     dc->mark_base = base;
     char *o = write_redo(dc, base, end, st, table);
     add_output(sh, &sh->redo, base, (size_t)(o - base), marks);
     marks.clear();
     o = write_undo(dc, base, end, st, table);
     add_output(sh, &sh->undo, base, (size_t)(o - base), marks);
-    dc->marks = NULL;
+    dc->mark_base = NULL;
 
     // room for the sixteen-byte loads and copies past the last piece
     sh->out_text = sh->text.size() - sh->in.back().off - sh->in.back().len;

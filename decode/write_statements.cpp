@@ -24,22 +24,17 @@ static inline char *put_span(DECODER *dc, char *o, const char *end, SPAN s)
     return out_at(dc, o, end, s.p, s.n);
 }
 
-static inline char *put_name(DECODER *dc, char *o, const char *end, SPAN s)
-{
-    return out_at(dc, o, end, s.p, s.n);
-}
-
 /* While a shape is made (make_shape), a value is left out and its place
  * noted: the item, and whether it is a condition's. */
 static char *mark_value(DECODER *dc, char *o, const STMT_ITEM *it, bool cond)
 {
-    dc->marks->push_back({(uint32_t)(o - dc->mark_base), 0, (uint32_t)(it - dc->items.data()), cond});
+    dc->shape_marks.push_back({(uint32_t)(o - dc->mark_base), 0, (uint32_t)(it - dc->items.data()), cond});
     return o;
 }
 
 static inline char *put_value(DECODER *dc, char *o, const char *end, const STMT_ITEM *it)
 {
-    if (__builtin_expect(dc->marks != NULL, 0))
+    if (__builtin_expect(dc->mark_base != NULL, 0))
         return mark_value(dc, o, it, false);
     return put_span(dc, o, end, it->out[0]);
 }
@@ -49,8 +44,8 @@ static inline char *put_condition(DECODER *dc, char *o, const char *end, SPAN na
 {
     if (and_before)
         o = OUT_LIT_AT(dc, o, end, " and ");
-    o = put_name(dc, o, end, name);
-    if (__builtin_expect(dc->marks != NULL, 0))
+    o = put_span(dc, o, end, name);
+    if (__builtin_expect(dc->mark_base != NULL, 0))
         return mark_value(dc, o, it, true);
     return put_span(dc, o, end, it->out[1]);
 }
@@ -60,14 +55,14 @@ static char *put_insert(DECODER *dc, char *o, const char *end, SPAN table, const
     bool first = true;
 
     o = OUT_LIT_AT(dc, o, end, "\"insert into ");
-    o = put_name(dc, o, end, table);
+    o = put_span(dc, o, end, table);
     o = OUT_LIT_AT(dc, o, end, " (");
     for (size_t i = 0; i < n; i++) {
         if (it[i].hidden)
             continue;
         if (!first)
             o = OUT_LIT_AT(dc, o, end, ",");
-        o = put_name(dc, o, end, it[i].out_name);
+        o = put_span(dc, o, end, it[i].out_name);
         first = false;
     }
     o = OUT_LIT_AT(dc, o, end, ") values (");
@@ -98,7 +93,7 @@ static char *put_where(DECODER *dc, char *o, const char *end, const STMT_ITEM *i
 static char *put_delete(DECODER *dc, char *o, const char *end, SPAN table, const STMT_ITEM *it, size_t n)
 {
     o = OUT_LIT_AT(dc, o, end, "\"delete from ");
-    o = put_name(dc, o, end, table);
+    o = put_span(dc, o, end, table);
     o = OUT_LIT_AT(dc, o, end, " where ");
     return put_where(dc, o, end, it, n, false);
 }
@@ -123,13 +118,13 @@ char *write_redo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPA
         return put_delete(dc, o, end, table, it, st->nitems);
     case ST_UPDATE:
         o = OUT_LIT_AT(dc, o, end, "\"update ");
-        o = put_name(dc, o, end, table);
+        o = put_span(dc, o, end, table);
         o = OUT_LIT_AT(dc, o, end, " set");
         for (size_t i = 0; i < st->nset; i++) {
             if (it[i].hidden)
                 continue;
             o = first ? OUT_LIT_AT(dc, o, end, " ") : OUT_LIT_AT(dc, o, end, ",");
-            o = put_name(dc, o, end, it[i].out_name);
+            o = put_span(dc, o, end, it[i].out_name);
             o = OUT_LIT_AT(dc, o, end, "=");
             o = put_value(dc, o, end, &it[i]);
             first = false;
@@ -173,11 +168,11 @@ char *write_undo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPA
                 return o;
         // old values into the set list, new values into the where clause
         o = OUT_LIT_AT(dc, o, end, "\"update ");
-        o = put_name(dc, o, end, table);
+        o = put_span(dc, o, end, table);
         o = OUT_LIT_AT(dc, o, end, " set");
         for (size_t i = 0; i < m; i++) {
             o = i == 0 ? OUT_LIT_AT(dc, o, end, " ") : OUT_LIT_AT(dc, o, end, ",");
-            o = put_name(dc, o, end, it[set[i]].out_name);
+            o = put_span(dc, o, end, it[set[i]].out_name);
             o = OUT_LIT_AT(dc, o, end, "=");
             o = put_value(dc, o, end, &it[cond[i]]);
         }
