@@ -7,12 +7,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# What building quorvil needs (the compiler, the decompression libraries).
-bash tools/build_deps.sh
-
-# The tools the suite drives, and the Debian packages that bring them.  On a
-# machine without one of them, root installs it; anyone else is told what to
-# install.
+# The tools the suite drives, and the Debian packages that bring them; they
+# go to tools/build_deps.sh with what building quorvil needs (the compiler,
+# the decompression libraries), which has root install what is missing and
+# tells anyone else what to install.
 need=(clang++:clang sqlite3:sqlite3 man:man-db groff:groff-base
       dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev script:bsdutils valgrind:valgrind /usr/bin/time:time runuser:util-linux)
 missing=()
@@ -25,15 +23,7 @@ ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 
 # python3 (not whichever python3 comes first on PATH).
 ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || missing+=(postgresql)
 /usr/bin/python3 -c 'import pandas' >/dev/null 2>&1 || missing+=(python3-pandas)
-if [ ${#missing[@]} -gt 0 ]; then
-    if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
-        echo "run_all.sh: installing these Debian packages: ${missing[*]}" >&2
-        apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-    else
-        echo "run_all.sh: please install these Debian packages first: ${missing[*]}" >&2
-        exit 1
-    fi
-fi
+bash tools/build_deps.sh ${missing[@]+"${missing[@]}"}
 
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVIL_SANITIZE=ON >/dev/null
 cmake --build build-test

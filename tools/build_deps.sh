@@ -4,10 +4,14 @@
 # links (zlib, libzstd, liblzma, libbz2) with pkg-config to find them, and
 # SQLite and OpenSSL's libcrypto, which quorvil-folder loads and hashes with.  Run
 # as root it installs the missing Debian packages; anyone else is told what
-# to install.  Nothing is done when everything is there.
+# to install.  Nothing is done when everything is there.  Further Debian
+# packages given as arguments are installed with them (tests/run_all.sh
+# passes the tools its suite drives).
+#
+#   bash tools/build_deps.sh [PACKAGE...]
 set -euo pipefail
 
-missing=()
+missing=("$@")
 for pair in cmake:cmake ninja:ninja-build g++:g++ pkg-config:pkg-config; do
     command -v "${pair%%:*}" >/dev/null 2>&1 || missing+=("${pair##*:}")
 done
