@@ -15,6 +15,8 @@
 
 #include <cerrno>
 
+namespace DECODE_ISA {
+
 #define FIELDS 9
 
 static const char header[] = "SCN,XIDUSN,XIDSLT,XIDSQN,DATA_OBJ#,DATA_OBJD#,TABLE_NAME,OPERATION,SQL_REDO";
@@ -251,3 +253,5 @@ void decode_line(DECODER *dc, SPAN rec)
     dc->opos = (size_t)(o - dc->obuf);
     dc->decoded++;
 }
+
+}  // namespace DECODE_ISA

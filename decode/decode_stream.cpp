@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+namespace DECODE_ISA {
+
 /*
  * The most bytes a run writes for in_bytes of input in lines lines.  Every
  * output line comes from one input line: its first fields as they came, and
@@ -77,3 +79,5 @@ done:
     dc->lit_len = dc->lit_cap = dc->bytes_cap = 0;
     return ret;
 }
+
+}  // namespace DECODE_ISA

@@ -13,6 +13,8 @@
 #include <charconv>
 #include <cmath>
 
+namespace DECODE_ISA {
+
 int format_binary(const uint8_t *b, size_t n, bool dbl, char *out)
 {
     uint64_t bits = 0;
@@ -48,3 +50,5 @@ int format_binary(const uint8_t *b, size_t n, bool dbl, char *out)
     *r.ptr = dbl ? 'd' : 'f';
     return (int)(r.ptr - out) + 1;
 }
+
+}  // namespace DECODE_ISA

@@ -16,6 +16,8 @@
  */
 #include "quorvil_decode.h"
 
+namespace DECODE_ISA {
+
 typedef struct __date_time {
     int64_t year;             /* negative: before Christ */
     int month, day, hour, minute, second;
@@ -279,3 +281,5 @@ int format_tstz(const uint8_t *b, size_t n, char *out)
     o = put_mask(o, &t, ".FF9 TZH:TZM')");
     return (int)(o - out);
 }
+
+}  // namespace DECODE_ISA

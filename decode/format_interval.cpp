@@ -11,6 +11,8 @@
  */
 #include "quorvil_decode.h"
 
+namespace DECODE_ISA {
+
 static int64_t read_biased(const uint8_t *b)
 {
     uint32_t v = (uint32_t)b[0] << 24 | (uint32_t)b[1] << 16 | (uint32_t)b[2] << 8 | b[3];
@@ -57,3 +59,5 @@ int format_ids(const uint8_t *b, size_t n, char *out)
                     (long long)magnitude(f[0]), (long long)magnitude(f[1]), (long long)magnitude(f[2]),
                     (long long)magnitude(f[3]), (long long)magnitude(f[4]));
 }
+
+}  // namespace DECODE_ISA

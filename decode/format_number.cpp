@@ -12,9 +12,7 @@
  */
 #include "quorvil_decode.h"
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+namespace DECODE_ISA {
 
 #define PLAIN_MAX 64
 
@@ -164,3 +162,5 @@ int format_number(const uint8_t *b, size_t n, char *out)
     }
     return number_digits(b, n, out);
 }
+
+}  // namespace DECODE_ISA

@@ -19,9 +19,7 @@
 
 #include <cerrno>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+namespace DECODE_ISA {
 
 /* CESU-8 writes a character above U+FFFF as two three-byte surrogates
  * (ed a0-af xx, ed b0-bf xx); UTF-8 writes it in four bytes. */
@@ -217,9 +215,7 @@ int format_utf8_hex(DECODER *dc, bool national, const char *d, size_t n)
     *o++ = '\'';
 #ifdef __SSE2__
     for (; n - i >= 16; i += 16, o += 16) {
-        __m128i lo = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
-        __m128i hi = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i + 16)));
-        __m128i x = _mm_packus_epi16(lo, hi);
+        __m128i x = hex16(d + 2 * i);
         if (plain_bytes(x) != 0xffff)
             return utf8_hex_rest(dc, o, d, n, i);
         _mm_storeu_si128((__m128i *)o, x);
@@ -336,3 +332,5 @@ int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, siz
     LIT_LIT(dc, "'");
     return 1;
 }
+
+}  // namespace DECODE_ISA

@@ -3,10 +3,11 @@
  * its column's kind, appended to the line's literals (dc->lit).
  *
  * The value comes as quorvil wrote it, HEXTORAW('..'), its digits checked
- * by parse_statement.  Text in a set read as UTF-8 goes from the digits
- * straight into the literal (format_utf8_hex); a value of a fixed-size type
- * is read into a few bytes on the stack and handed to the formatter of its
- * kind, from one table; other text is read into dc->bytes for format_text.
+ * by parse_statement.  Each kind has one formatter (value_format): text in
+ * a set read as UTF-8 goes from the digits straight into the literal
+ * (format_utf8_hex); a value of a fixed-size type is read into a few bytes
+ * on the stack and handed to the formatter of its type; other text is read
+ * into dc->bytes for format_text.
  * Result 1: the literal is appended.  0: the value stays in hex as it came,
  * for a kind without a formatter (RAW, LOBs, ROWID, object types), bytes
  * that are not a value of the type, or TIMESTAMP WITH LOCAL TIME ZONE
@@ -14,37 +15,9 @@
  */
 #include "quorvil_decode.h"
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+namespace DECODE_ISA {
 
 typedef int (*FIXED_FORMAT)(const uint8_t *b, size_t n, char *out);
-
-static int format_bfloat(const uint8_t *b, size_t n, char *out)
-{
-    return format_binary(b, n, false, out);
-}
-
-static int format_bdouble(const uint8_t *b, size_t n, char *out)
-{
-    return format_binary(b, n, true, out);
-}
-
-/* The types whose literal has a bounded length (LITERAL_MAX), by kind. */
-static const FIXED_FORMAT fixed_formats[VK_KINDS] = {
-    NULL, /* VK_HEX */
-    format_number, /* VK_NUMBER */
-    format_bfloat, /* VK_BFLOAT */
-    format_bdouble, /* VK_BDOUBLE */
-    format_date, /* VK_DATE */
-    format_timestamp, /* VK_TIMESTAMP */
-    format_tstz, /* VK_TSTZ */
-    NULL, /* VK_TSLTZ */
-    format_iym, /* VK_IYM */
-    format_ids, /* VK_IDS */
-    NULL, /* VK_CHAR */
-    NULL, /* VK_NCHAR */
-};
 
 static const struct hex_table {
     uint8_t v[256];
@@ -111,9 +84,7 @@ void hex_bytes(const char *d, size_t n, uint8_t *b)
 #ifdef __SSE2__
     // thirty-two digits at a time, packed to sixteen bytes
     for (; i + 16 <= n; i += 16) {
-        __m128i lo = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i)));
-        __m128i hi = hex_lanes(_mm_loadu_si128((const __m128i *)(d + 2 * i + 16)));
-        _mm_storeu_si128((__m128i *)(b + i), _mm_packus_epi16(lo, hi));
+        _mm_storeu_si128((__m128i *)(b + i), hex16(d + 2 * i));
     }
     // then sixteen digits, when there are, and the last sixteen, over some
     // already read, for the bytes left
@@ -175,7 +146,7 @@ static inline const uint8_t *fixed_bytes(const char *d, size_t n, uint8_t *buf)
 
 /* TIMESTAMP WITH LOCAL TIME ZONE: FROM_TZ(TO_TIMESTAMP(..),' then
  * DBTIMEZONE and '), when DBTIMEZONE is known. */
-static __attribute__((noinline)) int format_tsltz(DECODER *dc, const char *d, size_t n)
+static int tsltz_value(DECODER *dc, const char *d, size_t n)
 {
     uint8_t buf[FIXED_MAX + 3];
     char out[LITERAL_MAX];
@@ -194,9 +165,9 @@ static __attribute__((noinline)) int format_tsltz(DECODER *dc, const char *d, si
     return 1;
 }
 
-/* A value of a fixed-size type from its digits, apart from format_value so
- * that a value of text does not pay for its frame. */
-static __attribute__((noinline)) int format_fixed(DECODER *dc, uint8_t kind, const char *d, size_t n)
+/* A value of a fixed-size type, read into a few bytes on the stack and
+ * handed to F. */
+template <FIXED_FORMAT F> static int fixed_value(DECODER *dc, const char *d, size_t n)
 {
     uint8_t buf[FIXED_MAX + 3];
     int len;
@@ -204,65 +175,97 @@ static __attribute__((noinline)) int format_fixed(DECODER *dc, uint8_t kind, con
     if (n > FIXED_MAX)
         return 0;
     // the formatters write at most LITERAL_MAX bytes, which make_room left
-    len = fixed_formats[kind](fixed_bytes(d, n, buf), n, dc->lit + dc->lit_len);
+    len = F(fixed_bytes(d, n, buf), n, dc->lit + dc->lit_len);
     if (len < 0)
         return 0;
     dc->lit_len += (size_t)len;
     return 1;
 }
 
-/* Text of a set iconv converts, read into dc->bytes first. */
-static __attribute__((noinline)) int text_bytes(DECODER *dc, TEXT_CONV *tc, bool national, const char *d, size_t n)
+static int bfloat_value(const uint8_t *b, size_t n, char *out)
 {
-    hex_bytes(d, n, dc->bytes);
-    return format_text(dc, tc, national, dc->bytes, n);
+    return format_binary(b, n, false, out);
 }
 
-/* Text of tc's set: from the digits straight into the literal when the set
- * is read as UTF-8 (format_utf8_hex), else by text_bytes. */
-static inline int text_value(DECODER *dc, TEXT_CONV *tc, bool national, const char *d, size_t n)
+static int bdouble_value(const uint8_t *b, size_t n, char *out)
 {
-    if (tc->utf8_same && tc->cs != NULL && !tc->cs->cesu)
-        return format_utf8_hex(dc, national, d, n);
-    return text_bytes(dc, tc, national, d, n);
+    return format_binary(b, n, true, out);
+}
+
+/* Text of a set read as UTF-8: from the digits straight into the literal. */
+static int char_utf8(DECODER *dc, const char *d, size_t n)
+{
+    return format_utf8_hex(dc, false, d, n);
+}
+
+static int nchar_utf8(DECODER *dc, const char *d, size_t n)
+{
+    return format_utf8_hex(dc, true, d, n);
+}
+
+/* Text of a set iconv converts, read into dc->bytes first. */
+static int char_text(DECODER *dc, const char *d, size_t n)
+{
+    hex_bytes(d, n, dc->bytes);
+    return format_text(dc, &dc->conv[0], false, dc->bytes, n);
+}
+
+static int nchar_text(DECODER *dc, const char *d, size_t n)
+{
+    hex_bytes(d, n, dc->bytes);
+    return format_text(dc, &dc->conv[1], true, dc->bytes, n);
+}
+
+/* Whether text of tc's set goes from its digits straight into the literal
+ * (format_utf8_hex): a set read as UTF-8 with no surrogate pairs to join. */
+static bool utf8_direct(const TEXT_CONV *tc)
+{
+    return tc->utf8_same && tc->cs != NULL && !tc->cs->cesu;
 }
 
 /*
- * The value's n bytes are its 2n hex digits at d: text goes by text_value,
- * TIMESTAMP WITH LOCAL TIME ZONE by format_tsltz, the other kinds with a
- * formatter in fixed_formats by format_fixed.  None reads a byte outside
- * the value, so it may lie anywhere.
+ * The formatter of a value of kind: text by format_utf8_hex or format_text,
+ * TIMESTAMP WITH LOCAL TIME ZONE by tsltz_value, the other kinds with a
+ * formatter by fixed_value; NULL for a kind that stays in hex.  Chosen once
+ * for a column of a shape, so that a value costs one call.  None reads a
+ * byte outside the value, so it may lie anywhere.
  */
-static inline int format_kind(DECODER *dc, uint8_t kind, SPAN value)
+VALUE_FORMAT value_format(const DECODER *dc, uint8_t kind)
 {
-    const size_t pre = sizeof("HEXTORAW('") - 1, post = sizeof("')") - 1;
-    const char *d = value.p + pre;
-    size_t n = (value.n - pre - post) / 2;
-
     switch (kind) {
     case VK_CHAR:
-        return text_value(dc, &dc->conv[0], false, d, n);
+        return utf8_direct(&dc->conv[0]) ? char_utf8 : char_text;
     case VK_NCHAR:
-        return text_value(dc, &dc->conv[1], true, d, n);
+        return utf8_direct(&dc->conv[1]) ? nchar_utf8 : nchar_text;
     case VK_TSLTZ:
-        return format_tsltz(dc, d, n);
+        return tsltz_value;
     case VK_NUMBER:
+        return fixed_value<format_number>;
     case VK_BFLOAT:
+        return fixed_value<bfloat_value>;
     case VK_BDOUBLE:
+        return fixed_value<bdouble_value>;
     case VK_DATE:
+        return fixed_value<format_date>;
     case VK_TIMESTAMP:
+        return fixed_value<format_timestamp>;
     case VK_TSTZ:
+        return fixed_value<format_tstz>;
     case VK_IYM:
+        return fixed_value<format_iym>;
     case VK_IDS:
-        return format_fixed(dc, kind, d, n);
+        return fixed_value<format_ids>;
     default:
-        return 0;
+        return NULL;
     }
 }
 
 int format_value(DECODER *dc, uint8_t kind, SPAN value)
 {
-    return format_kind(dc, kind, value);
+    VALUE_FORMAT f = value_format(dc, kind);
+    const size_t pre = sizeof("HEXTORAW('") - 1, post = sizeof("')") - 1;
+
+    return f != NULL ? f(dc, value.p + pre, (value.n - pre - post) / 2) : 0;
 }
 
 /* The forms of NULL: in a list "NULL", in a condition " IS NULL"; pieces
@@ -276,29 +279,11 @@ void null_forms(STMT_ITEM *it)
     it->out[1] = {null_text, 8};
 }
 
-/* What is written for item it, not NULL, of a column that is shown: its
- * literal, in dc->lit with an '=' before it for a condition; false when it
- * has none and stays as it came, HEXTORAW('..') and "=HEXTORAW('..')".  A
- * value with no '=' before it in the line (one of an insert's list) has one
- * put before a copy of it in the literals.  make_room has made room. */
+/* What is written for item it, not NULL, of a column that is shown (see
+ * literal_forms). */
 bool value_forms(DECODER *dc, STMT_ITEM *it)
 {
-    size_t at = dc->lit_len;
-
-    dc->lit[at] = '=';
-    dc->lit_len = at + 1;
-    if (format_kind(dc, it->kind, it->value) > 0) {
-        it->out[0] = {dc->lit + at + 1, dc->lit_len - at - 1};
-        it->out[1] = {dc->lit + at, dc->lit_len - at};
-        return true;
-    }
-    it->out[0] = it->value;
-    if (it->value.p[-1] == '=') {
-        dc->lit_len = at;
-        it->out[1] = {it->value.p - 1, it->value.n + 1};
-    } else {
-        lit_add(dc, it->value.p, it->value.n);
-        it->out[1] = {dc->lit + at, it->value.n + 1};
-    }
-    return false;
+    return literal_forms(dc, it, value_format(dc, it->kind));
 }
+
+}  // namespace DECODE_ISA

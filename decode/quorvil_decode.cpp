@@ -100,6 +100,20 @@ static bool is_std(const char *name)
     return name == NULL || strcmp(name, "-") == 0;
 }
 
+/* decode_stream of the build for this processor: the AVX2 one where it
+ * has AVX2 and the BMI and POPCNT that build may use, else the one for any
+ * x86-64 (see quorvil_decode.h). */
+static int (*line_decoder(void))(DECODER *)
+{
+#ifdef QUORVIL_DECODE_AVX2
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
+        __builtin_cpu_supports("popcnt"))
+        return isa_avx2::decode_stream;
+#endif
+    return isa_base::decode_stream;
+}
+
 int main(int argc, char **argv)
 {
     DECODER *dc = &decoder;
@@ -195,7 +209,7 @@ int main(int argc, char **argv)
         goto trouble;
     }
 
-    ret = decode_stream(dc);
+    ret = line_decoder()(dc);
     if (ret == -1)
         fprintf(stderr, "read %s: %s\n", dc->in_name, strerror(dc->in_errno));
     else if (ret == -2 && dc->out_errno != 0)

@@ -15,13 +15,31 @@
 #include "quorvil.h"
 
 #include <iconv.h>
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #ifdef __SSE2__
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
+
+/*
+ * The AVX2 build of the line decoding (see DECODE_ISA below) compiles what
+ * follows, and the file that includes this, for processors with AVX2, BMI
+ * and POPCNT; its kernels take their 32-byte steps under DECODE_AVX2_BUILD.
+ * The library headers above, and the templates they define, stay for any
+ * x86-64, so that whichever copy of a template the linker keeps runs
+ * anywhere: the library headers those files use are all included here.
+ */
+#ifdef DECODE_AVX2_BUILD
+#pragma GCC target("avx2,bmi,bmi2,popcnt")
+#endif
 
 #define EXIT_WRITTEN 0            /* every line written */
 #define EXIT_PASSED 1             /* every line written, some not in quorvil's shapes */
@@ -147,9 +165,13 @@ typedef struct __shape_step {
     bool cond;                /* a condition: " IS NULL" or "=value"; else NULL or the value */
 } SHAPE_STEP;
 
-/* What a shape keeps of each item: how its value is read. */
+/* A value's n bytes, from their 2n hex digits at d, as its literal at the
+ * end of dc->lit; 1 written, 0 left in hex (dc->lit_len as it was). */
+typedef int (*VALUE_FORMAT)(struct __decoder *dc, const char *d, size_t n);
+
+/* What a shape keeps of each item: how its value is written. */
 typedef struct __shape_item {
-    uint8_t kind;
+    VALUE_FORMAT format;      /* NULL: it stays in hex */
     bool hidden;
 } SHAPE_ITEM;
 
@@ -221,6 +243,22 @@ int load_nls(DECODER *dc, const char *text, size_t len, const char *file);
 int set_charsets(DECODER *dc, const char *db, const char *nat, const char *file);
 void close_charsets(DECODER *dc);
 
+/*
+ * The reading and writing of lines (the files below but load_dict, load_nls
+ * and write_output) is built twice from the same sources: for any x86-64
+ * processor, and, where the compiler can, once more for those with AVX2,
+ * whose steps scan, compare and copy 32 bytes at a time.  quorvil-decode
+ * takes the second where the processor has it (main).  Each build's
+ * functions are in a namespace of its own, DECODE_ISA, so that both link
+ * into one program; a file built once (the rest of the program, the tests)
+ * sees the first, isa_base.
+ */
+#ifndef DECODE_ISA
+#define DECODE_ISA isa_base
+#endif
+
+namespace DECODE_ISA {
+
 /* split_fields.cpp: RFC 4180 fields of one line */
 int split_fields(const char *p, size_t n, SPAN *f, int max, bool rest_in_last);
 void unquote_field(SPAN f, std::string *out);
@@ -231,9 +269,26 @@ void sql_name_token(const std::string &name, std::string *out);
 /* read_record.cpp */
 int read_record(DECODER *dc, SPAN *rec);
 
+}  // namespace DECODE_ISA
+
 /* write_output.cpp */
 void out_put_slow(DECODER *dc, const char *p, size_t n);
 int out_flush(DECODER *dc);
+/*
+ * The writers of a row line keep their place in obuf in a local pointer o
+ * rather than in dc->opos: every byte stored through a char pointer may be
+ * dc->opos as far as the compiler knows, so a place kept there is loaded
+ * again after each piece.  out_at and OUT_LIT_AT give back the new place;
+ * dc->opos is set from it when the line is done.
+ *
+ * WILD_SLACK: a piece is copied 80 bytes at once, then sixteen at a time,
+ * so up to 79 bytes past its end are read (the input buffer, the literals,
+ * the dictionary's names and the shapes keep that room past their text) and
+ * written (obuf keeps that room past the last piece).
+ */
+char *out_at_slow(DECODER *dc, char *o, const char *p, size_t n);
+
+namespace DECODE_ISA {
 
 /* n bytes from s to d, inline: most pieces of a line are short, and a call
  * to memcpy costs more than the copy.  Two overlapping loads and stores
@@ -273,19 +328,6 @@ static inline void out_put(DECODER *dc, const char *p, size_t n)
 }
 #define OUT_LIT(dc, s) out_put((dc), (s), sizeof(s) - 1)
 
-/*
- * The writers of a row line keep their place in obuf in a local pointer o
- * rather than in dc->opos: every byte stored through a char pointer may be
- * dc->opos as far as the compiler knows, so a place kept there is loaded
- * again after each piece.  out_at and OUT_LIT_AT give back the new place;
- * dc->opos is set from it when the line is done.
- *
- * WILD_SLACK: a piece is copied 80 bytes at once, then sixteen at a time,
- * so up to 79 bytes past its end are read (the input buffer, the literals,
- * the dictionary's names and the shapes keep that room past their text) and
- * written (obuf keeps that room past the last piece).
- */
-char *out_at_slow(DECODER *dc, char *o, const char *p, size_t n);
 
 /* The end of the room out_at writes in: obuf stays where it is all the run,
  * so a writer takes it once and keeps it where stores cannot touch it. */
@@ -301,7 +343,15 @@ static inline const char *out_end(const DECODER *dc)
 static inline char *copy_wild(char *o, const char *p, size_t n)
 {
     char *e = o + n;
-#ifdef __SSE2__
+#if defined(DECODE_AVX2_BUILD)
+    __m256i a = _mm256_loadu_si256((const __m256i *)p), b = _mm256_loadu_si256((const __m256i *)(p + 32));
+    __m128i c = _mm_loadu_si128((const __m128i *)(p + 64));
+    _mm256_storeu_si256((__m256i *)o, a);
+    _mm256_storeu_si256((__m256i *)(o + 32), b);
+    _mm_storeu_si128((__m128i *)(o + 64), c);
+    for (size_t i = 80; i < n; i += 16)
+        _mm_storeu_si128((__m128i *)(o + i), _mm_loadu_si128((const __m128i *)(p + i)));
+#elif defined(__SSE2__)
     __m128i a = _mm_loadu_si128((const __m128i *)p), b = _mm_loadu_si128((const __m128i *)(p + 16));
     __m128i c = _mm_loadu_si128((const __m128i *)(p + 32)), d = _mm_loadu_si128((const __m128i *)(p + 48));
     __m128i f = _mm_loadu_si128((const __m128i *)(p + 64));
@@ -348,6 +398,8 @@ static inline char *out_exact_at(DECODER *dc, char *o, const char *end, const ch
 }
 #define OUT_LIT_AT(dc, o, end, s) out_exact_at((dc), (o), (end), (s), sizeof(s) - 1)
 
+
+
 /* decode_stream.cpp */
 int decode_stream(DECODER *dc);
 uint64_t output_bound(const DECODER *dc, uint64_t in_bytes, uint64_t lines);
@@ -371,6 +423,7 @@ char *write_undo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPA
 
 /* format_value.cpp: the literal of one value; 1 written, 0 left in hex, -1 not hex digits */
 int format_value(DECODER *dc, uint8_t kind, SPAN value);
+VALUE_FORMAT value_format(const DECODER *dc, uint8_t kind);
 extern const char null_text[];   /* " IS NULL", WILD_SLACK bytes of room after it */
 void null_forms(STMT_ITEM *it);
 bool value_forms(DECODER *dc, STMT_ITEM *it);
@@ -385,6 +438,23 @@ static inline __m128i hex_lanes(__m128i x)
     const __m128i low = _mm_set1_epi8(0x0f), nine = _mm_set1_epi8(9), lane_low = _mm_set1_epi16(0x00ff);
     x = _mm_add_epi8(_mm_and_si128(x, low), _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8('9')), nine));
     return _mm_or_si128(_mm_slli_epi16(_mm_and_si128(x, lane_low), 4), _mm_srli_epi16(x, 8));
+}
+
+/* The sixteen bytes of the thirty-two hex digits at p.  With AVX2 in one
+ * step: each pair of digits' values joined by one multiply-add (16 * high
+ * + low), packed, and the two halves' bytes brought together. */
+static inline __m128i hex16(const char *p)
+{
+#ifdef DECODE_AVX2_BUILD
+    __m256i x = _mm256_loadu_si256((const __m256i *)p);
+    x = _mm256_add_epi8(_mm256_and_si256(x, _mm256_set1_epi8(0x0f)),
+                        _mm256_and_si256(_mm256_cmpgt_epi8(x, _mm256_set1_epi8('9')), _mm256_set1_epi8(9)));
+    x = _mm256_maddubs_epi16(x, _mm256_set1_epi16(0x0110));
+    x = _mm256_permute4x64_epi64(_mm256_packus_epi16(x, x), 0x08);
+    return _mm256_castsi256_si128(x);
+#else
+    return _mm_packus_epi16(hex_lanes(_mm_loadu_si128((const __m128i *)p)), hex_lanes(_mm_loadu_si128((const __m128i *)(p + 16))));
+#endif
 }
 
 /* The eight bytes of the sixteen hex digits at p, in the low half. */
@@ -421,5 +491,48 @@ static inline void lit_add(DECODER *dc, const char *p, size_t n)
     dc->lit_len += n;
 }
 #define LIT_LIT(dc, s) lit_add((dc), (s), sizeof(s) - 1)
+
+/*
+ * What is written for item it, not NULL, of a column that is shown: the
+ * literal f writes, in dc->lit with an '=' before it for a condition; false
+ * when it has none (f NULL or its bytes no value of the type) and stays as
+ * it came, HEXTORAW('..') and "=HEXTORAW('..')".  A value with no '=' before
+ * it in the line (one of an insert's list) has one put before a copy of it
+ * in the literals.  make_room has made room.
+ */
+static inline bool literal_forms(DECODER *dc, STMT_ITEM *it, VALUE_FORMAT f)
+{
+    size_t at = dc->lit_len, n = it->value.n;
+
+    dc->lit[at] = '=';
+    if (f != NULL) {
+        dc->lit_len = at + 1;
+        if (f(dc, it->value.p + HEX_OPEN_LEN, (n - HEX_OPEN_LEN - 2) / 2) > 0) {
+            it->out[0] = {dc->lit + at + 1, dc->lit_len - at - 1};
+            it->out[1] = {dc->lit + at, dc->lit_len - at};
+            return true;
+        }
+    }
+    it->out[0] = it->value;
+    if (it->value.p[-1] == '=') {
+        dc->lit_len = at;
+        it->out[1] = {it->value.p - 1, n + 1};
+    } else {
+        memcpy(dc->lit + at + 1, it->value.p, n);
+        dc->lit_len = at + 1 + n;
+        it->out[1] = {dc->lit + at, n + 1};
+    }
+    return false;
+}
+
+}  // namespace DECODE_ISA
+
+using namespace DECODE_ISA;
+
+#ifdef QUORVIL_DECODE_AVX2
+namespace isa_avx2 {
+int decode_stream(DECODER *dc);
+}
+#endif
 
 #endif

@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <unistd.h>
 
+namespace DECODE_ISA {
+
 /* Ends a line that was passed through in pieces. */
 static void end_long_line(DECODER *dc, size_t end)
 {
@@ -76,3 +78,5 @@ int read_record(DECODER *dc, SPAN *rec)
         dc->iend += (size_t)n;
     }
 }
+
+}  // namespace DECODE_ISA

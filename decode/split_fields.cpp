@@ -11,9 +11,7 @@
  */
 #include "quorvil_decode.h"
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+namespace DECODE_ISA {
 
 /* Whether p[0..n) holds an odd number of double quotes, sixteen bytes at a
  * time where it can: the parity of the count is the parity of the XOR of the
@@ -90,7 +88,36 @@ size_t find_record_end(const char *p, size_t n, bool *in_quotes)
 {
     size_t i = 0;
 
-#ifdef __SSE2__
+#if defined(DECODE_AVX2_BUILD)
+    const __m256i vq = _mm256_set1_epi8('"'), vn = _mm256_set1_epi8('\n');
+    __m256i acc = _mm256_setzero_si256();
+    uint64_t quoted = *in_quotes ? ~(uint64_t)0 : 0;  // every bit the state, for the masks
+
+    for (; i + 64 <= n; i += 64) {
+        __m256i a = _mm256_loadu_si256((const __m256i *)(p + i));
+        __m256i b = _mm256_loadu_si256((const __m256i *)(p + i + 32));
+        __m256i qa = _mm256_cmpeq_epi8(a, vq), qb = _mm256_cmpeq_epi8(b, vq);
+        __m256i na = _mm256_cmpeq_epi8(a, vn), nb = _mm256_cmpeq_epi8(b, vn);
+        if (__builtin_expect(_mm256_testz_si256(_mm256_or_si256(na, nb), _mm256_or_si256(na, nb)), 1)) {
+            acc = _mm256_xor_si256(acc, _mm256_xor_si256(qa, qb));
+            continue;
+        }
+        // the state at the block's first byte, then inside quotes at each byte
+        if (__builtin_parity((unsigned)_mm256_movemask_epi8(acc)))
+            quoted = ~quoted;
+        acc = _mm256_setzero_si256();
+        uint64_t quotes = (uint64_t)(unsigned)_mm256_movemask_epi8(qa) | (uint64_t)(unsigned)_mm256_movemask_epi8(qb) << 32;
+        uint64_t inside = prefix_xor(quotes) ^ quoted;
+        uint64_t ends = ((uint64_t)(unsigned)_mm256_movemask_epi8(na) | (uint64_t)(unsigned)_mm256_movemask_epi8(nb) << 32) & ~inside;
+        if (ends != 0) {
+            *in_quotes = false;
+            return i + (size_t)__builtin_ctzll(ends);
+        }
+        // the state after the block: that at its last byte
+        quoted = 0 - (inside >> 63);
+    }
+    *in_quotes = (quoted != 0) ^ __builtin_parity((unsigned)_mm256_movemask_epi8(acc));
+#elif defined(__SSE2__)
     const __m128i vq = _mm_set1_epi8('"'), vn = _mm_set1_epi8('\n');
     __m128i acc = _mm_setzero_si128();
     uint64_t quoted = *in_quotes ? ~(uint64_t)0 : 0;  // every bit the state, for the masks
@@ -275,3 +302,5 @@ void sql_name_token(const std::string &name, std::string *out)
     }
     out->append("\"\"");
 }
+
+}  // namespace DECODE_ISA

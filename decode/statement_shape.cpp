@@ -22,6 +22,8 @@
 
 #include <utility>
 
+namespace DECODE_ISA {
+
 /* The set of a table and kind: a multiplicative hash, its top eight bits. */
 static size_t shape_set(uint32_t objn, STMT_KIND kind)
 {
@@ -152,7 +154,7 @@ const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sq
         // compared with the piece when the value is in bytes (match_shape)
         sh->text.append(cond ? "=" HEX_OPEN : HEX_OPEN);
         at = it->value.p + it->value.n;
-        sh->items.push_back({it->kind, it->hidden});
+        sh->items.push_back({value_format(dc, it->kind), it->hidden});
     }
     add_piece(sh, &sh->in, at, (size_t)(sql.p + sql.n - at), NO_ITEM, false);
 
@@ -213,3 +215,5 @@ char *write_shape_in_room(DECODER *dc, char *o, const SHAPE *sh, const std::vect
 {
     return run_steps(dc, o, NULL, sh, steps, true);
 }
+
+}  // namespace DECODE_ISA

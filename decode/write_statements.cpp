@@ -15,6 +15,8 @@
  */
 #include "quorvil_decode.h"
 
+namespace DECODE_ISA {
+
 /* Each writer takes the place o in obuf and gives back the place after what
  * it wrote (see out_at).  Every span it copies (pieces of the line, the
  * literals, the dictionary's names) has WILD_SLACK bytes of room after it. */
@@ -187,3 +189,5 @@ char *write_undo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPA
     }
     return o;
 }
+
+}  // namespace DECODE_ISA

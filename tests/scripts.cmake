@@ -55,3 +55,10 @@ add_test(NAME valgrind_memcheck
          COMMAND ${QUORVIL_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/scripts/valgrind_test.sh
                  ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
 set_tests_properties(valgrind_memcheck PROPERTIES LABELS scripts TIMEOUT 600)
+
+# quorvil-decode's AVX2 build: nothing of it outside the functions it calls
+# only on a processor with AVX2.
+if(TARGET quorvil_decode_avx2)
+  add_test(NAME decode_runs_anywhere
+           COMMAND ${QUORVIL_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/scripts/isa_guard_test.sh $<TARGET_FILE:quorvil-decode>)
+endif()
