@@ -132,6 +132,35 @@ static void format_items(DECODER *dc, size_t n)
     dc->hex_values += hex;
 }
 
+/*
+ * A row line of table t whose statement body has the shape of one kept
+ * (write_shape), written straight into obuf: its first fields, OWNER.TABLE,
+ * the operation, SQL_REDO and SQL_UNDO.  False, with nothing written, when
+ * no shape kept is its shape or the line could give more than obuf holds.
+ */
+static bool shaped_line(DECODER *dc, const DICT_TABLE *t, STMT_KIND kind, SPAN rec, const SPAN *f, SPAN body)
+{
+    // all a line can give, so that nothing is checked piece by piece
+    uint64_t need = output_bound(dc, rec.n, 1);
+
+    if (dc->shapes.empty() || need > OBUF_SIZE - WILD_SLACK)
+        return false;
+    if ((uint64_t)(out_end(dc) - (dc->obuf + dc->opos)) < need && out_flush(dc) < 0)
+        return false;
+    char *o = dc->obuf + dc->opos;
+    o = copy_wild(o, rec.p, (size_t)(f[6].p - rec.p));
+    o = copy_wild(o, t->out_label.p, t->out_label.n);
+    *o++ = ',';
+    o = copy_16(o, f[7].p, f[7].n);
+    *o++ = ',';
+    o = write_shape(dc, t->objn, kind, body, rec.n, o);
+    if (o == NULL)
+        return false;
+    *o++ = '\n';
+    dc->opos = (size_t)(o - dc->obuf);
+    return true;
+}
+
 void decode_line(DECODER *dc, SPAN rec)
 {
     SPAN f[FIELDS];
@@ -181,74 +210,62 @@ void decode_line(DECODER *dc, SPAN rec)
     const DICT_TABLE *t = find_table(&dc->dict, (uint32_t)v[4]);
     // shapes compare and copy past a piece's end, which the input buffer
     // keeps room for after every line
-    const SHAPE *sh = t != NULL && in_ibuf ? find_shape(dc, t->objn, kind, body, rec.n) : NULL;
-    size_t nitems;
-
-    if (sh != NULL) {
-        nitems = sh->items.size();  // their values written by find_shape
-    } else {
-        if (!parse_statement(dc, body, &st) || st.kind != kind || st.objn != (int32_t)(uint32_t)v[4]) {
-            pass_through(dc, rec);
-            return;
-        }
-        if (t == NULL) {
-            if (!make_room(dc, rec.n, st.nitems)) {
-                dc->out_errno = ENOMEM;
-                return;
-            }
-            // kind VK_HEX: every value stays as it came, and is not counted
-            dc->lit_len = 0;
-            for (size_t i = 0; i < st.nitems; i++) {
-                STMT_ITEM *it = &dc->items[i];
-                it->out_name = it->name;
-                it->kind = VK_HEX;
-                if (it->is_null)
-                    null_forms(it);
-                else
-                    value_forms(dc, it);
-            }
-            char *o = dc->obuf + dc->opos;
-            const char *end = out_end(dc);
-            o = out_at(dc, o, end, rec.p, rec.n);
-            o = OUT_LIT_AT(dc, o, end, ",");
-            o = write_undo(dc, o, end, &st, st.table);
-            o = OUT_LIT_AT(dc, o, end, "\n");
-            dc->opos = (size_t)(o - dc->obuf);
-            dc->unknown_obj++;
-            return;
-        }
-        name_items(dc, t, &st);
-        if (in_ibuf)
-            sh = make_shape(dc, t->objn, &st, body, t->out_token);
-        nitems = st.nitems;
-        if (!make_room(dc, rec.n, nitems)) {
-            dc->out_errno = ENOMEM;
-            return;
-        }
-        format_items(dc, nitems);
+    if (t != NULL && in_ibuf && shaped_line(dc, t, kind, rec, f, body)) {
+        if (t->objd >= 0 && (uint64_t)t->objd != v[5])
+            dc->stale++;
+        dc->decoded++;
+        return;
     }
+    if (!parse_statement(dc, body, &st) || st.kind != kind || st.objn != (int32_t)(uint32_t)v[4]) {
+        pass_through(dc, rec);
+        return;
+    }
+    if (!make_room(dc, rec.n, st.nitems)) {
+        dc->out_errno = ENOMEM;
+        return;
+    }
+    char *o;
+    const char *end;
+    if (t == NULL) {
+        // kind VK_HEX: every value stays as it came, and is not counted
+        dc->lit_len = 0;
+        for (size_t i = 0; i < st.nitems; i++) {
+            STMT_ITEM *it = &dc->items[i];
+            it->out_name = it->name;
+            it->kind = VK_HEX;
+            if (it->is_null)
+                null_forms(it);
+            else
+                value_forms(dc, it);
+        }
+        o = dc->obuf + dc->opos;
+        end = out_end(dc);
+        o = out_at(dc, o, end, rec.p, rec.n);
+        o = OUT_LIT_AT(dc, o, end, ",");
+        o = write_undo(dc, o, end, &st, st.table);
+        o = OUT_LIT_AT(dc, o, end, "\n");
+        dc->opos = (size_t)(o - dc->obuf);
+        dc->unknown_obj++;
+        return;
+    }
+    name_items(dc, t, &st);
+    if (in_ibuf)
+        make_shape(dc, t->objn, &st, body, t->out_token);
+    format_items(dc, st.nitems);
     if (t->objd >= 0 && (uint64_t)t->objd != v[5])
         dc->stale++;
     SPAN table = t->out_token;
-    char *o = dc->obuf + dc->opos;
-    const char *end = out_end(dc);
+    o = dc->obuf + dc->opos;
+    end = out_end(dc);
     o = out_at(dc, o, end, rec.p, (size_t)(f[6].p - rec.p));
     o = out_at(dc, o, end, t->out_label.p, t->out_label.n);
     o = OUT_LIT_AT(dc, o, end, ",");
-    o = out_at(dc, o, end, op.p, op.n);
+    o = out_at(dc, o, end, f[7].p, f[7].n);
     o = OUT_LIT_AT(dc, o, end, ",");
-    // each value is written at most once in each statement: as a literal,
-    // or as it came (within the line), or as NULL or " IS NULL"
     // (o may be past end: out_at_slow fills obuf to its last byte)
-    if (sh != NULL && end - o > (ptrdiff_t)(sh->out_text + 2 * (dc->lit_len + rec.n + 8 * nitems) + 2)) {
-        o = write_shape_in_room(dc, o, sh, sh->redo);
-        *o++ = ',';
-        o = write_shape_in_room(dc, o, sh, sh->undo);
-    } else {
-        o = sh ? write_shape(dc, o, end, sh, sh->redo) : write_redo(dc, o, end, &st, table);
-        o = OUT_LIT_AT(dc, o, end, ",");
-        o = sh ? write_shape(dc, o, end, sh, sh->undo) : write_undo(dc, o, end, &st, table);
-    }
+    o = write_redo(dc, o, end, &st, table);
+    o = OUT_LIT_AT(dc, o, end, ",");
+    o = write_undo(dc, o, end, &st, table);
     o = OUT_LIT_AT(dc, o, end, "\n");
     dc->opos = (size_t)(o - dc->obuf);
     dc->decoded++;

@@ -102,14 +102,13 @@ static size_t utf8_char(const uint8_t *b, size_t n)
     return 0;
 }
 
-/* b[0..n) as UTF-8 text into the literal, ' and " doubled; false when it is
- * not valid UTF-8 or holds U+0000 (then the literal may hold a piece of it,
+/* b[0..n) as UTF-8 text at o, ' and " doubled; where it ends, or NULL when
+ * it is not valid UTF-8 or holds U+0000 (then o may hold a piece of it,
  * which the caller drops).  b has 16 bytes of room past n (dc->bytes, see
- * make_room) and the literal 16 past its own, so sixteen bytes are loaded
- * and stored at a time and only the run of plain ones counted. */
-static bool copy_utf8(DECODER *dc, const uint8_t *b, size_t n)
+ * make_room) and o 16 past the text, so sixteen bytes are loaded and stored
+ * at a time and only the run of plain ones counted. */
+static char *copy_utf8(char *o, const uint8_t *b, size_t n)
 {
-    char *o = dc->lit + dc->lit_len;
     size_t i = 0;
 
     while (i < n) {
@@ -141,14 +140,13 @@ static bool copy_utf8(DECODER *dc, const uint8_t *b, size_t n)
                    : c == 0                                                       ? 0
                                                                                   : utf8_char(b + i, n - i);
         if (k == 0)
-            return false;
+            return NULL;
         // eight bytes copied, k kept: b and the literal have the room
         memcpy(o, b + i, 8);
         o += k;
         i += k;
     }
-    dc->lit_len = (size_t)(o - dc->lit);
-    return true;
+    return o;
 }
 
 #ifdef __SSE2__
@@ -167,18 +165,14 @@ static inline unsigned plain_bytes(__m128i x)
  * dc->bytes (make_room keeps room for them and 16 more, which copy_utf8
  * counts on) and written by copy_utf8.
  */
-static __attribute__((noinline)) int utf8_hex_rest(DECODER *dc, char *o, const char *d, size_t n, size_t i)
+static __attribute__((noinline)) char *utf8_hex_rest(DECODER *dc, char *o, const char *d, size_t n, size_t i)
 {
-    size_t start = dc->lit_len;
-
     hex_bytes(d + 2 * i, n - i, dc->bytes);
-    dc->lit_len = (size_t)(o - dc->lit);
-    if (!copy_utf8(dc, dc->bytes, n - i)) {
-        dc->lit_len = start;
-        return 0;
-    }
-    LIT_LIT(dc, "'");
-    return 1;
+    o = copy_utf8(o, dc->bytes, n - i);
+    if (o == NULL)
+        return NULL;
+    *o++ = '\'';
+    return o;
 }
 
 /* Whether byte c goes into the literal as it is: 01..7f but ' and ". */
@@ -189,9 +183,9 @@ static inline bool plain_byte(uint8_t c)
 
 /*
  * Text in a set iconv reads as UTF-8 (utf8_same, no surrogate pairs to
- * join), from its n bytes' 2n hex digits at d straight into the literal,
- * with what format_text and copy_utf8 would write: 'text' or N'text', ' and
- * " doubled; 0 and the literal as it was for bytes that are not valid UTF-8
+ * join), from its n bytes' 2n hex digits at d straight into the literal at
+ * o, with what format_text and copy_utf8 would write: 'text' or N'text', '
+ * and " doubled; where it ends, or NULL for bytes that are not valid UTF-8
  * or hold U+0000.
  *
  * Most text is plain bytes, each read once: sixteen at a time while the
@@ -201,13 +195,12 @@ static inline bool plain_byte(uint8_t c)
  * whole of a value of three to seven bytes as the last eight of it and of
  * "HEXTORAW('" shifted down, and one or two bytes a byte at a time.  No
  * byte outside the value is read.  The first piece that is not all plain
- * hands over to utf8_hex_rest.  The literal keeps 16 bytes of room past its
- * own text (make_room), so sixteen or eight bytes are stored at a time and
- * only the value's counted.
+ * hands over to utf8_hex_rest.  o has 16 bytes of room past the literal
+ * (make_room, and obuf's WILD_SLACK), so sixteen or eight bytes are stored
+ * at a time and only the value's counted.
  */
-int format_utf8_hex(DECODER *dc, bool national, const char *d, size_t n)
+char *format_utf8_hex(DECODER *dc, char *o, bool national, const char *d, size_t n)
 {
-    char *o = dc->lit + dc->lit_len;
     size_t i = 0;
 
     if (national)
@@ -256,11 +249,10 @@ int format_utf8_hex(DECODER *dc, bool national, const char *d, size_t n)
         }
     }
     *o++ = '\'';
-    dc->lit_len = (size_t)(o - dc->lit);
-    return 1;
+    return o;
 }
 
-int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n)
+char *format_text(DECODER *dc, char *o, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n)
 {
     const char *utf8;
     size_t len, ascii = 0;
@@ -268,19 +260,17 @@ int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, siz
     std::string joined;
 
     if (tc->cs == NULL)
-        return 0;
+        return NULL;
     if (tc->utf8_same && !(tc->cs->cesu && memchr(b, 0xed, n) != NULL)) {
-        size_t start = dc->lit_len;
-        // make_room left 4 bytes a byte of the value, and N'' around it
+        // there is room for 4 bytes a byte of the value, and N'' around it
         if (national)
-            LIT_LIT(dc, "N");
-        LIT_LIT(dc, "'");
-        if (!copy_utf8(dc, b, n)) {
-            dc->lit_len = start;
-            return 0;
-        }
-        LIT_LIT(dc, "'");
-        return 1;
+            *o++ = 'N';
+        *o++ = '\'';
+        o = copy_utf8(o, b, n);
+        if (o == NULL)
+            return NULL;
+        *o++ = '\'';
+        return o;
     }
     if (tc->ascii_same)
         ascii = ascii_run(b, n, &quote);
@@ -305,32 +295,31 @@ int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, siz
         iconv(tc->cd, NULL, NULL, NULL, NULL);
         size_t r = iconv(tc->cd, &ip, &il, &op, &ol);
         if (r == (size_t)-1 || il != 0)
-            return 0;
+            return NULL;
         len = (size_t)(op - dc->text.data());
         utf8 = dc->text.data();
         // U+0000 has no place in a literal
         if (memchr(utf8, 0, len) != NULL)
-            return 0;
+            return NULL;
         quote = true;  // not known past the first byte iconv read
     }
-    // make_room left 4 bytes a byte of the value, and N'' around it
+    // there is room for 4 bytes a byte of the value, and N'' around it
     if (national)
-        LIT_LIT(dc, "N");
-    LIT_LIT(dc, "'");
+        *o++ = 'N';
+    *o++ = '\'';
     if (!quote || (memchr(utf8, '\'', len) == NULL && memchr(utf8, '"', len) == NULL)) {
-        lit_add(dc, utf8, len);
+        memcpy(o, utf8, len);
+        o += len;
     } else {
-        char *o = dc->lit + dc->lit_len;
         for (size_t i = 0; i < len; i++) {
             char c = utf8[i];
             if (c == '\'' || c == '"')
                 *o++ = c;
             *o++ = c;
         }
-        dc->lit_len = (size_t)(o - dc->lit);
     }
-    LIT_LIT(dc, "'");
-    return 1;
+    *o++ = '\'';
+    return o;
 }
 
 }  // namespace DECODE_ISA

@@ -146,40 +146,38 @@ static inline const uint8_t *fixed_bytes(const char *d, size_t n, uint8_t *buf)
 
 /* TIMESTAMP WITH LOCAL TIME ZONE: FROM_TZ(TO_TIMESTAMP(..),' then
  * DBTIMEZONE and '), when DBTIMEZONE is known. */
-static int tsltz_value(DECODER *dc, const char *d, size_t n)
+static char *tsltz_value(DECODER *dc, char *o, const char *d, size_t n)
 {
     uint8_t buf[FIXED_MAX + 3];
     char out[LITERAL_MAX];
     int len;
 
     if (!dc->tz_known || n > FIXED_MAX)
-        return 0;
+        return NULL;
     len = format_timestamp(fixed_bytes(d, n, buf), n, out);
     if (len < 0)
-        return 0;
-    LIT_LIT(dc, "FROM_TZ(");
-    lit_add(dc, out, (size_t)len);
-    LIT_LIT(dc, ",'");
-    lit_add(dc, dc->tz_text.data(), dc->tz_text.size());
-    LIT_LIT(dc, "')");
-    return 1;
+        return NULL;
+    memcpy(o, "FROM_TZ(", 8);
+    memcpy(o + 8, out, (size_t)len);
+    o += 8 + len;
+    memcpy(o, ",'", 2);
+    memcpy(o + 2, dc->tz_text.data(), dc->tz_text.size());
+    o += 2 + dc->tz_text.size();
+    memcpy(o, "')", 2);
+    return o + 2;
 }
 
 /* A value of a fixed-size type, read into a few bytes on the stack and
- * handed to F. */
-template <FIXED_FORMAT F> static int fixed_value(DECODER *dc, const char *d, size_t n)
+ * handed to F, which writes at most LITERAL_MAX bytes. */
+template <FIXED_FORMAT F> static char *fixed_value(DECODER *, char *o, const char *d, size_t n)
 {
     uint8_t buf[FIXED_MAX + 3];
     int len;
 
     if (n > FIXED_MAX)
-        return 0;
-    // the formatters write at most LITERAL_MAX bytes, which make_room left
-    len = F(fixed_bytes(d, n, buf), n, dc->lit + dc->lit_len);
-    if (len < 0)
-        return 0;
-    dc->lit_len += (size_t)len;
-    return 1;
+        return NULL;
+    len = F(fixed_bytes(d, n, buf), n, o);
+    return len < 0 ? NULL : o + len;
 }
 
 static int bfloat_value(const uint8_t *b, size_t n, char *out)
@@ -193,27 +191,27 @@ static int bdouble_value(const uint8_t *b, size_t n, char *out)
 }
 
 /* Text of a set read as UTF-8: from the digits straight into the literal. */
-static int char_utf8(DECODER *dc, const char *d, size_t n)
+static char *char_utf8(DECODER *dc, char *o, const char *d, size_t n)
 {
-    return format_utf8_hex(dc, false, d, n);
+    return format_utf8_hex(dc, o, false, d, n);
 }
 
-static int nchar_utf8(DECODER *dc, const char *d, size_t n)
+static char *nchar_utf8(DECODER *dc, char *o, const char *d, size_t n)
 {
-    return format_utf8_hex(dc, true, d, n);
+    return format_utf8_hex(dc, o, true, d, n);
 }
 
 /* Text of a set iconv converts, read into dc->bytes first. */
-static int char_text(DECODER *dc, const char *d, size_t n)
+static char *char_text(DECODER *dc, char *o, const char *d, size_t n)
 {
     hex_bytes(d, n, dc->bytes);
-    return format_text(dc, &dc->conv[0], false, dc->bytes, n);
+    return format_text(dc, o, &dc->conv[0], false, dc->bytes, n);
 }
 
-static int nchar_text(DECODER *dc, const char *d, size_t n)
+static char *nchar_text(DECODER *dc, char *o, const char *d, size_t n)
 {
     hex_bytes(d, n, dc->bytes);
-    return format_text(dc, &dc->conv[1], true, dc->bytes, n);
+    return format_text(dc, o, &dc->conv[1], true, dc->bytes, n);
 }
 
 /* Whether text of tc's set goes from its digits straight into the literal
@@ -264,8 +262,12 @@ int format_value(DECODER *dc, uint8_t kind, SPAN value)
 {
     VALUE_FORMAT f = value_format(dc, kind);
     const size_t pre = sizeof("HEXTORAW('") - 1, post = sizeof("')") - 1;
+    char *o = f != NULL ? f(dc, dc->lit + dc->lit_len, value.p + pre, (value.n - pre - post) / 2) : NULL;
 
-    return f != NULL ? f(dc, value.p + pre, (value.n - pre - post) / 2) : 0;
+    if (o == NULL)
+        return 0;
+    dc->lit_len = (size_t)(o - dc->lit);
+    return 1;
 }
 
 /* The forms of NULL: in a list "NULL", in a condition " IS NULL"; pieces
@@ -279,11 +281,38 @@ void null_forms(STMT_ITEM *it)
     it->out[1] = {null_text, 8};
 }
 
-/* What is written for item it, not NULL, of a column that is shown (see
- * literal_forms). */
+/*
+ * What is written for item it, not NULL, of a column that is shown: its
+ * literal, in dc->lit with an '=' before it for a condition; false when it
+ * has none (a kind left in hex, or bytes that are no value of the type) and
+ * stays as it came, HEXTORAW('..') and "=HEXTORAW('..')".  A value with no
+ * '=' before it in the line (one of an insert's list) has one put before a
+ * copy of it in the literals.  make_room has made room.
+ */
 bool value_forms(DECODER *dc, STMT_ITEM *it)
 {
-    return literal_forms(dc, it, value_format(dc, it->kind));
+    VALUE_FORMAT f = value_format(dc, it->kind);
+    size_t at = dc->lit_len, n = it->value.n;
+
+    dc->lit[at] = '=';
+    if (f != NULL) {
+        char *o = f(dc, dc->lit + at + 1, it->value.p + HEX_OPEN_LEN, (n - HEX_OPEN_LEN - 2) / 2);
+        if (o != NULL) {
+            dc->lit_len = (size_t)(o - dc->lit);
+            it->out[0] = {dc->lit + at + 1, dc->lit_len - at - 1};
+            it->out[1] = {dc->lit + at, dc->lit_len - at};
+            return true;
+        }
+    }
+    it->out[0] = it->value;
+    if (it->value.p[-1] == '=') {
+        it->out[1] = {it->value.p - 1, n + 1};
+    } else {
+        memcpy(dc->lit + at + 1, it->value.p, n);
+        dc->lit_len = at + 1 + n;
+        it->out[1] = {dc->lit + at, n + 1};
+    }
+    return false;
 }
 
 }  // namespace DECODE_ISA

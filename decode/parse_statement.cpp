@@ -281,23 +281,25 @@ static inline bool same_text(const char *p, const char *e, const char *t, size_t
 
 /*
  * Reads sql, which lies in the input buffer, as a statement of shape sh:
- * its fixed pieces as text, its values as parse_statement takes them, and
- * gives each value what is written for it (value_forms), counting in *hex
- * the ones left as they came.  In
- * the shape's text each piece before a value is followed by the opening of
- * a value in bytes, "HEXTORAW('" or "=HEXTORAW('" for a condition.  On a
- * match each item's value goes to dc->items, with its column's kind, and
- * the statement reads as parse_statement would read it, since the pieces
- * are those of a statement it read.
+ * its fixed pieces as text, its values as parse_statement takes them; and
+ * writes its SQL_REDO at o as it goes, each piece of the shape's redo and
+ * then the literal of each value, formatted in place.  Where SQL_REDO
+ * ends, or NULL when sql is not of the shape (what was written past o is
+ * then nothing).  In the shape's text each input piece before a value is
+ * followed by the opening of a value in bytes, "HEXTORAW('" or
+ * "=HEXTORAW('" for a condition.  The redo names the items in their order,
+ * hidden ones left out (make_shape), so both are walked together.  Each
+ * item keeps where its literal, or its NULL, was written (out[0]) and
+ * whether it is null, for SQL_UNDO (write_shape); *hex counts the values
+ * left as they came.  obuf has the room output_bound gives the line.
  */
-bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql, uint64_t *hex)
+char *match_shape(DECODER *dc, const SHAPE *sh, SPAN sql, char *o, uint64_t *hex)
 {
     uint64_t left = 0;
-
-    dc->lit_len = 0;
-    CURSOR c = {sql.p, sql.p + sql.n};
+    const char *p = sql.p, *e = sql.p + sql.n;
     const char *text = sh->text.data();
-    const SHAPE_STEP *in = sh->in.data();
+    const SHAPE_STEP *in = sh->in.data(), *r = sh->redo.data();
+    const SHAPE_ITEM *si = sh->items.data();
     size_t n = sh->items.size();
 
     if (__builtin_expect(dc->items.size() < n, 0))
@@ -306,30 +308,54 @@ bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql, uint64_t *hex)
     for (size_t k = 0; k < n; k++) {
         STMT_ITEM *it = &items[k];
         const char *t = text + in[k].off;
-        size_t len = in[k].len, open = in[k].cond ? HEX_OPEN_LEN + 1 : HEX_OPEN_LEN;
-        // most values are bytes: the piece and the opening of a value, as one text
-        if (same_text(c.p, c.e, t, len + open)) {
-            const char *d = c.p + len + open, *q = hex_end(d, c.e);
-            if ((q - d) % 2 != 0 || c.e - q < 2 || q[0] != '\'' || q[1] != ')')
-                return false;
-            it->is_null = false;
-            it->value = {d - HEX_OPEN_LEN, (size_t)(q + 2 - (d - HEX_OPEN_LEN))};
-            c.p = q + 2;
-            if (!sh->items[k].hidden)
-                left += !literal_forms(dc, it, sh->items[k].format);
+        // most values are bytes: the piece and the opening of a value
+        // ("=" before it in a condition), compared as one text
+        size_t len = in[k].len + HEX_OPEN_LEN + in[k].cond;
+        const char *d = NULL, *q = NULL;
+        if (__builtin_expect(same_text(p, e, t, len), 1)) {
+            uint16_t close;
+            d = p + len;
+            q = hex_end(d, e);
+            // an odd number of digits is not bytes; anything but ') ends the
+            // value wrongly (q[0..1] lie in the room after the line)
+            memcpy(&close, q, 2);
+            if (((q - d) & 1) | (e - q < 2) | (close != ('\'' | ')' << 8)))
+                return NULL;
+            p = q + 2;
         } else {
-            if (!same_text(c.p, c.e, t, len))
-                return false;
-            c.p += len;
+            len = in[k].len;
+            if (!same_text(p, e, t, len))
+                return NULL;
+            CURSOR c = {p + len, e};
             if (in[k].cond ? !TAKE(&c, " IS NULL") : !TAKE(&c, "NULL"))
-                return false;
-            it->is_null = true;
-            it->value = {c.p - 4, 4};
-            null_forms(it);
+                return NULL;
+            p = c.p;
         }
+        if (si[k].hidden)
+            continue;
+        // the redo's piece before the value, and the value
+        o = r->len <= 16 ? copy_16(o, text + r->off, r->len) : copy_wild(o, text + r->off, r->len);
+        it->is_null = d == NULL;
+        if (d == NULL) {
+            o = copy_16(o, r->cond ? null_text : null_text + 4, r->cond ? 8 : 4);
+            it->out[0] = {null_text + 4, 4};
+        } else {
+            if (r->cond)
+                *o++ = '=';
+            char *v = o;
+            o = si[k].format != NULL ? si[k].format(dc, o, d, (size_t)(q - d) / 2) : NULL;
+            if (o == NULL) {
+                o = copy_wild(v, d - HEX_OPEN_LEN, (size_t)(q + 2 - (d - HEX_OPEN_LEN)));
+                left++;
+            }
+            it->out[0] = {v, (size_t)(o - v)};
+        }
+        r++;
     }
+    if (!same_text(p, e, text + in[n].off, in[n].len) || p + in[n].len != e)
+        return NULL;
     *hex = left;
-    return same_text(c.p, c.e, text + in[n].off, in[n].len) && c.p + in[n].len == c.e;
+    return copy_wild(o, text + r->off, r->len);
 }
 
 }  // namespace DECODE_ISA

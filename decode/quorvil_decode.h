@@ -154,6 +154,7 @@ typedef struct __statement {
 #define SHAPE_WAYS 4              /* ... of this many each */
 #define SHAPE_TEXT_MAX (256 * 1024)        /* a statement that would make more text is not kept */
 #define SHAPES_BYTES_MAX (32u * 1024 * 1024)  /* all shapes' text together */
+#define SHAPE_WAIT_MAX 16         /* a set whose shapes go unused makes one at most every this many misses */
 #define NO_ITEM UINT32_MAX
 #define HEX_OPEN "HEXTORAW('"     /* how a value in bytes begins */
 #define HEX_OPEN_LEN (sizeof(HEX_OPEN) - 1)
@@ -165,9 +166,10 @@ typedef struct __shape_step {
     bool cond;                /* a condition: " IS NULL" or "=value"; else NULL or the value */
 } SHAPE_STEP;
 
-/* A value's n bytes, from their 2n hex digits at d, as its literal at the
- * end of dc->lit; 1 written, 0 left in hex (dc->lit_len as it was). */
-typedef int (*VALUE_FORMAT)(struct __decoder *dc, const char *d, size_t n);
+/* A value's n bytes, from their 2n hex digits at d, as its literal at o;
+ * where it ends, or NULL when it stays in hex (bytes that are not a value
+ * of the type).  o has the room make_room keeps for a literal. */
+typedef char *(*VALUE_FORMAT)(struct __decoder *dc, char *o, const char *d, size_t n);
 
 /* What a shape keeps of each item: how its value is written. */
 typedef struct __shape_item {
@@ -181,7 +183,7 @@ typedef struct __shape {
     std::string text;         /* every piece, one after another, WILD_SLACK bytes after the last */
     std::vector<SHAPE_STEP> in, redo, undo;  /* the input statement, SQL_REDO, SQL_UNDO (empty: none) */
     std::vector<SHAPE_ITEM> items;
-    size_t out_text;          /* the text of redo and undo together */
+    bool used;                /* a line has matched it since it was made */
 } SHAPE;
 #define NO_SHAPE 0xff
 
@@ -221,7 +223,8 @@ typedef struct __decoder {
 
     /* shapes of recent statements, and the making of one */
     std::vector<SHAPE> shapes;             /* SHAPE_SETS * SHAPE_WAYS, made when first needed */
-    bool shape_missed[SHAPE_SETS];         /* a statement of the set found no shape and made none */
+    uint8_t shape_misses[SHAPE_SETS];      /* statements of the set that found no shape since one was made */
+    uint8_t shape_wait[SHAPE_SETS];        /* a shape is made at every 2 << shape_wait misses */
     size_t shape_bytes;                    /* text held by all shapes */
     bool no_shapes;                        /* every statement read and written item by item */
     const char *mark_base;                 /* while a shape is made, where the writers write; else NULL */
@@ -409,13 +412,11 @@ void decode_line(DECODER *dc, SPAN rec);
 
 /* parse_statement.cpp */
 bool parse_statement(DECODER *dc, SPAN sql, STATEMENT *st);
-bool match_shape(DECODER *dc, const SHAPE *sh, SPAN sql, uint64_t *hex);
+char *match_shape(DECODER *dc, const SHAPE *sh, SPAN sql, char *o, uint64_t *hex);
 
 /* statement_shape.cpp */
-const SHAPE *find_shape(DECODER *dc, uint32_t objn, STMT_KIND kind, SPAN sql, size_t line_len);
 const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sql, SPAN table);
-char *write_shape(DECODER *dc, char *o, const char *end, const SHAPE *sh, const std::vector<SHAPE_STEP> &steps);
-char *write_shape_in_room(DECODER *dc, char *o, const SHAPE *sh, const std::vector<SHAPE_STEP> &steps);
+char *write_shape(DECODER *dc, uint32_t objn, STMT_KIND kind, SPAN sql, size_t line_len, char *o);
 
 /* write_statements.cpp */
 char *write_redo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPAN table);
@@ -479,51 +480,10 @@ int format_tstz(const uint8_t *b, size_t n, char *out);
 int format_iym(const uint8_t *b, size_t n, char *out);
 int format_ids(const uint8_t *b, size_t n, char *out);
 /* format_text.cpp */
-int format_text(DECODER *dc, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n);
-int format_utf8_hex(DECODER *dc, bool national, const char *digits, size_t n);
+char *format_text(DECODER *dc, char *o, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n);
+char *format_utf8_hex(DECODER *dc, char *o, bool national, const char *digits, size_t n);
 
 #define LITERAL_MAX 160           /* longest literal of a fixed-size type; the time zone aside */
-
-/* n more bytes of literal text at the end of dc->lit (make_room made room). */
-static inline void lit_add(DECODER *dc, const char *p, size_t n)
-{
-    memcpy(dc->lit + dc->lit_len, p, n);
-    dc->lit_len += n;
-}
-#define LIT_LIT(dc, s) lit_add((dc), (s), sizeof(s) - 1)
-
-/*
- * What is written for item it, not NULL, of a column that is shown: the
- * literal f writes, in dc->lit with an '=' before it for a condition; false
- * when it has none (f NULL or its bytes no value of the type) and stays as
- * it came, HEXTORAW('..') and "=HEXTORAW('..')".  A value with no '=' before
- * it in the line (one of an insert's list) has one put before a copy of it
- * in the literals.  make_room has made room.
- */
-static inline bool literal_forms(DECODER *dc, STMT_ITEM *it, VALUE_FORMAT f)
-{
-    size_t at = dc->lit_len, n = it->value.n;
-
-    dc->lit[at] = '=';
-    if (f != NULL) {
-        dc->lit_len = at + 1;
-        if (f(dc, it->value.p + HEX_OPEN_LEN, (n - HEX_OPEN_LEN - 2) / 2) > 0) {
-            it->out[0] = {dc->lit + at + 1, dc->lit_len - at - 1};
-            it->out[1] = {dc->lit + at, dc->lit_len - at};
-            return true;
-        }
-    }
-    it->out[0] = it->value;
-    if (it->value.p[-1] == '=') {
-        dc->lit_len = at;
-        it->out[1] = {it->value.p - 1, n + 1};
-    } else {
-        memcpy(dc->lit + at + 1, it->value.p, n);
-        dc->lit_len = at + 1 + n;
-        it->out[1] = {dc->lit + at, n + 1};
-    }
-    return false;
-}
 
 }  // namespace DECODE_ISA
 

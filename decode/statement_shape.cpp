@@ -1,7 +1,7 @@
 /*
- * statement_shape.cpp - find_shape, make_shape and write_shape: the shapes
- * of recent row statements, kept so that a statement like an earlier one is
- * read and written without taking it apart again.
+ * statement_shape.cpp - make_shape and write_shape: the shapes of recent
+ * row statements, kept so that a statement like an earlier one is read and
+ * written without taking it apart again.
  *
  * A shape is made from a statement that parse_statement read and whose
  * items have their names and kinds: its input is cut at each value into
@@ -10,13 +10,15 @@
  * statement of the same table and kind whose pieces are the same text is
  * then the same statement but for its values, so both outputs are the fixed
  * pieces with its values written between, byte for byte what the writers
- * would write for it.
+ * would write for it.  match_shape reads such a statement and writes its
+ * SQL_REDO in one pass, each value formatted straight into the output;
+ * SQL_UNDO then copies the values from there.
  *
  * Shapes are kept in SHAPE_SETS sets of SHAPE_WAYS, chosen by table and
  * kind, most recently used first; a new shape takes the place of the one
- * used longest ago.  No shape
- * holds more than SHAPE_TEXT_MAX bytes of text and all of them together no
- * more than SHAPES_BYTES_MAX, so memory stays bounded whatever the input.
+ * used longest ago.  No shape holds more than SHAPE_TEXT_MAX bytes of text
+ * and all of them together no more than SHAPES_BYTES_MAX, so memory stays
+ * bounded whatever the input.
  */
 #include "quorvil_decode.h"
 
@@ -38,16 +40,48 @@ static size_t shape_size(const SHAPE *sh)
            sh->items.capacity() * sizeof(SHAPE_ITEM);
 }
 
-/* The shape of the statement sql, of table objn and a line of line_len
- * bytes, with what is written for each of its values (see match_shape);
- * NULL when no shape kept is its shape. */
-const SHAPE *find_shape(DECODER *dc, uint32_t objn, STMT_KIND kind, SPAN sql, size_t line_len)
+/* SQL_UNDO of a line match_shape read through sh, at o: the pieces of sh's
+ * undo with the items' literals between, as write_undo writes them: in a
+ * list the literal or NULL, in a condition "=literal" or " IS NULL". */
+static char *undo_through(DECODER *dc, char *o, const SHAPE *sh)
+{
+    const char *text = sh->text.data();
+    const STMT_ITEM *items = dc->items.data();
+
+    // nothing to undo by
+    if (sh->undo.empty())
+        return o;
+    for (const SHAPE_STEP *s = sh->undo.data();; s++) {
+        // most pieces are a comma or " and " and a name: one store
+        o = s->len <= 16 ? copy_16(o, text + s->off, s->len) : copy_wild(o, text + s->off, s->len);
+        if (s->item == NO_ITEM)
+            return o;
+        const STMT_ITEM *it = &items[s->item];
+        if (s->cond) {
+            if (it->is_null) {
+                o = copy_16(o, null_text, 8);
+                continue;
+            }
+            *o++ = '=';
+        }
+        o = copy_wild(o, it->out[0].p, it->out[0].n);
+    }
+}
+
+/*
+ * SQL_REDO, a comma and SQL_UNDO of a line of table objn whose statement
+ * sql has the shape of one kept for its table and kind, written at o;
+ * where they end, or NULL when no shape kept is its shape.  obuf has the
+ * room output_bound gives the line past o (line_len bytes).
+ */
+char *write_shape(DECODER *dc, uint32_t objn, STMT_KIND kind, SPAN sql, size_t line_len, char *o)
 {
     uint64_t hex;
 
     if (dc->shapes.empty())
         return NULL;
-    SHAPE *set = &dc->shapes[shape_set(objn, kind) * SHAPE_WAYS];
+    size_t si = shape_set(objn, kind);
+    SHAPE *set = &dc->shapes[si * SHAPE_WAYS];
     for (size_t w = 0; w < SHAPE_WAYS; w++) {
         if (set[w].kind != (uint8_t)kind || set[w].objn != objn)
             continue;
@@ -55,14 +89,21 @@ const SHAPE *find_shape(DECODER *dc, uint32_t objn, STMT_KIND kind, SPAN sql, si
             dc->out_errno = ENOMEM;
             return NULL;
         }
-        if (match_shape(dc, &set[w], sql, &hex)) {
-            dc->hex_values += hex;
-            // the set is kept most recent first: the next line most likely
-            // has the shape this one had
-            for (; w > 0; w--)
-                std::swap(set[w], set[w - 1]);
-            return &set[0];
+        char *e = match_shape(dc, &set[w], sql, o, &hex);
+        if (e == NULL)
+            continue;
+        *e++ = ',';
+        e = undo_through(dc, e, &set[w]);
+        dc->hex_values += hex;
+        if (!set[w].used) {
+            set[w].used = true;
+            dc->shape_wait[si] = 0;
         }
+        // the set is kept most recent first: the next line most likely
+        // has the shape this one had
+        for (; w > 0; w--)
+            std::swap(set[w], set[w - 1]);
+        return e;
     }
     return NULL;
 }
@@ -116,18 +157,20 @@ const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sq
     }
     size_t set = shape_set(objn, st->kind);
     // statements that never come again (an update of other columns each
-    // time) would make a shape each; made at every other miss, they cost
-    // half, and one that comes again has its shape from its second line
-    if (!dc->shape_missed[set]) {
-        dc->shape_missed[set] = true;
-        return NULL;
-    }
-    dc->shape_missed[set] = false;
-    // the last of the set, used longest ago, is made again and comes first
+    // time) would make a shape each for nothing.  A set makes one at every
+    // other miss, so that one that comes again has its shape from its second
+    // line; each shape it drops unused doubles that wait, up to every
+    // SHAPE_WAIT_MAX misses, and a shape used sets it back (find_shape)
     SHAPE *ways = &dc->shapes[set * SHAPE_WAYS], *sh = &ways[SHAPE_WAYS - 1];
+    if (++dc->shape_misses[set] < 2u << dc->shape_wait[set])
+        return NULL;
+    dc->shape_misses[set] = 0;
     size_t old = shape_size(sh);
     if (dc->shape_bytes - old + text > SHAPES_BYTES_MAX)
         return NULL;
+    // the last of the set, used longest ago, is made again and comes first
+    if (sh->kind != NO_SHAPE && !sh->used && (2u << dc->shape_wait[set]) < SHAPE_WAIT_MAX)
+        dc->shape_wait[set]++;
     if (room + WILD_SLACK > dc->shape_out_cap) {
         char *p = (char *)realloc(dc->shape_out, room + WILD_SLACK);
         if (p == NULL)
@@ -169,51 +212,26 @@ const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sq
     add_output(sh, &sh->undo, base, (size_t)(o - base), marks);
     dc->mark_base = NULL;
 
-    // room for the sixteen-byte loads and copies past the last piece
-    sh->out_text = sh->text.size() - sh->in.back().off - sh->in.back().len;
+    // match_shape writes the redo as it reads the items, so the redo must
+    // name the items shown in their order, as write_redo does
+    size_t next = 0;
+    for (size_t j = 0; j + 1 < sh->redo.size(); j++) {
+        while (next < st->nitems && dc->items[next].hidden)
+            next++;
+        if (sh->redo[j].item != next++) {
+            dc->shape_bytes = dc->shape_bytes - old + shape_size(sh);
+            return NULL;
+        }
+    }
+    // room for the loads and copies past the last piece
     sh->text.append(WILD_SLACK, '\0');
     sh->objn = objn;
     sh->kind = (uint8_t)st->kind;
+    sh->used = false;
     dc->shape_bytes = dc->shape_bytes - old + shape_size(sh);
     for (size_t w = SHAPE_WAYS - 1; w > 0; w--)
         std::swap(ways[w], ways[w - 1]);
     return &ways[0];
-}
-
-/* One of sh's outputs with the values dc->items holds (see match_shape);
- * with room, every piece is copied without looking for the end of obuf. */
-static inline char *run_steps(DECODER *dc, char *o, const char *end, const SHAPE *sh,
-                              const std::vector<SHAPE_STEP> &steps, bool room)
-{
-    const char *text = sh->text.data();
-    const STMT_ITEM *items = dc->items.data();
-
-    if (steps.empty())
-        return o;
-    for (const SHAPE_STEP *s = steps.data();; s++) {
-        // most pieces are a comma or " and " and a name: one store, and the
-        // same ones short or long line after line of a shape
-        if (room && s->len <= 16)
-            o = copy_16(o, text + s->off, s->len);
-        else
-            o = room ? copy_wild(o, text + s->off, s->len) : out_at(dc, o, end, text + s->off, s->len);
-        if (s->item == NO_ITEM)
-            return o;
-        const SPAN *v = &items[s->item].out[s->cond];
-        o = room ? copy_wild(o, v->p, v->n) : out_at(dc, o, end, v->p, v->n);
-    }
-}
-
-char *write_shape(DECODER *dc, char *o, const char *end, const SHAPE *sh, const std::vector<SHAPE_STEP> &steps)
-{
-    return run_steps(dc, o, end, sh, steps, false);
-}
-
-/* write_shape, when obuf has room past o for sh->out_text and every value
- * twice (each item is written at most once in each output). */
-char *write_shape_in_room(DECODER *dc, char *o, const SHAPE *sh, const std::vector<SHAPE_STEP> &steps)
-{
-    return run_steps(dc, o, NULL, sh, steps, true);
 }
 
 }  // namespace DECODE_ISA
