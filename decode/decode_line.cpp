@@ -88,6 +88,35 @@ static bool read_digits(SPAN f, bool sign_ok, uint64_t max, bool room, uint64_t 
     return x <= max;
 }
 
+/* Whether the first six fields are unquoted, unsigned and short enough
+ * that read_digits would take each (up to 19 digits for the SCN, 9 for the
+ * others, below every field's bound), seen in one pass over their bytes:
+ * all digits but the commas between them.  The line lies in the input
+ * buffer, so up to 15 bytes past them are read and not taken. */
+static bool plain_numbers(const SPAN *f)
+{
+    // n - 1 wraps for an empty field
+    if (f[0].n - 1 > 18 || f[1].n - 1 > 8 || f[2].n - 1 > 8 || f[3].n - 1 > 8 || f[4].n - 1 > 8 || f[5].n - 1 > 8)
+        return false;
+    const char *p = f[0].p;
+    size_t n = (size_t)(f[5].p + f[5].n - p);
+#ifdef __SSE2__
+    for (size_t i = 0; i < n; i += 16) {
+        __m128i x = _mm_loadu_si128((const __m128i *)(p + i));
+        __m128i digit = _mm_cmplt_epi8(_mm_add_epi8(x, _mm_set1_epi8((char)(0x80 - '0'))), _mm_set1_epi8((char)(0x80 + 10)));
+        unsigned ok = (unsigned)_mm_movemask_epi8(_mm_or_si128(digit, _mm_cmpeq_epi8(x, _mm_set1_epi8(','))));
+        unsigned want = n - i >= 16 ? 0xffffu : (1u << (n - i)) - 1;
+        if ((ok & want) != want)
+            return false;
+    }
+#else
+    for (size_t i = 0; i < n; i++)
+        if ((p[i] < '0' || p[i] > '9') && p[i] != ',')
+            return false;
+#endif
+    return true;
+}
+
 static bool is(SPAN f, const char *s)
 {
     return f.n == strlen(s) && memcmp(f.p, s, f.n) == 0;
@@ -182,11 +211,17 @@ void decode_line(DECODER *dc, SPAN rec)
     // through read_record
     uintptr_t at = (uintptr_t)rec.p, in = (uintptr_t)dc->ibuf;
     bool in_ibuf = dc->ibuf != NULL && at >= in && at + rec.n <= in + dc->iend;
-    for (int i = 0; i < 6; i++) {
-        if (!read_digits(f[i], i == 1 || i == 3, i == 0 ? UINT64_MAX : i == 1 || i == 3 ? (uint64_t)INT32_MAX + 1 : UINT32_MAX,
-                         in_ibuf, &v[i])) {
-            pass_through(dc, rec);
-            return;
+    // most lines: the numbers checked at once, and only the object numbers read
+    if (in_ibuf && plain_numbers(f)) {
+        read_digits(f[4], false, UINT32_MAX, true, &v[4]);
+        read_digits(f[5], false, UINT32_MAX, true, &v[5]);
+    } else {
+        for (int i = 0; i < 6; i++) {
+            if (!read_digits(f[i], i == 1 || i == 3, i == 0 ? UINT64_MAX : i == 1 || i == 3 ? (uint64_t)INT32_MAX + 1 : UINT32_MAX,
+                             in_ibuf, &v[i])) {
+                pass_through(dc, rec);
+                return;
+            }
         }
     }
     SPAN op = f[7], sql = f[8];

@@ -252,6 +252,44 @@ char *format_utf8_hex(DECODER *dc, char *o, bool national, const char *d, size_t
     return o;
 }
 
+/*
+ * format_utf8_hex for a value with room past it, as a value of a line in
+ * the input buffer has (WILD_SLACK), and o room past the literal: 32 bytes
+ * at a time, the last step read and written past the value's end, so that
+ * text of up to 32 bytes takes one step whatever its length.  Up to 62
+ * bytes past the digits are read and not taken.
+ */
+char *format_utf8_hex_room(DECODER *dc, char *o, bool national, const char *d, size_t n)
+{
+    size_t i = 0;
+
+    if (national)
+        *o++ = 'N';
+    *o++ = '\'';
+#ifdef __SSE2__
+    for (;;) {
+        __m128i lo = hex16(d + 2 * i), hi = hex16(d + 2 * i + 32);
+        uint32_t plain = plain_bytes(lo) | plain_bytes(hi) << 16;
+        size_t left = n - i, step = left < 32 ? left : 32;
+        uint32_t want = (uint32_t)((1ull << step) - 1);
+        if ((plain & want) != want)
+            return utf8_hex_rest(dc, o, d, n, i);
+        _mm_storeu_si128((__m128i *)o, lo);
+        _mm_storeu_si128((__m128i *)(o + 16), hi);
+        if (left <= 32) {
+            o += left;
+            break;
+        }
+        i += 32;
+        o += 32;
+    }
+    *o++ = '\'';
+    return o;
+#else
+    return format_utf8_hex(dc, o - 1 - national, national, d, n);
+#endif
+}
+
 char *format_text(DECODER *dc, char *o, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n)
 {
     const char *utf8;

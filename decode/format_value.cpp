@@ -201,6 +201,16 @@ static char *nchar_utf8(DECODER *dc, char *o, const char *d, size_t n)
     return format_utf8_hex(dc, o, true, d, n);
 }
 
+static char *char_utf8_room(DECODER *dc, char *o, const char *d, size_t n)
+{
+    return format_utf8_hex_room(dc, o, false, d, n);
+}
+
+static char *nchar_utf8_room(DECODER *dc, char *o, const char *d, size_t n)
+{
+    return format_utf8_hex_room(dc, o, true, d, n);
+}
+
 /* Text of a set iconv converts, read into dc->bytes first. */
 static char *char_text(DECODER *dc, char *o, const char *d, size_t n)
 {
@@ -226,15 +236,17 @@ static bool utf8_direct(const TEXT_CONV *tc)
  * TIMESTAMP WITH LOCAL TIME ZONE by tsltz_value, the other kinds with a
  * formatter by fixed_value; NULL for a kind that stays in hex.  Chosen once
  * for a column of a shape, so that a value costs one call.  None reads a
- * byte outside the value, so it may lie anywhere.
+ * byte outside the value, so it may lie anywhere, but with room: then the
+ * value has WILD_SLACK bytes of room after it, and text in a set read as
+ * UTF-8 goes by format_utf8_hex_room.
  */
-VALUE_FORMAT value_format(const DECODER *dc, uint8_t kind)
+VALUE_FORMAT value_format(const DECODER *dc, uint8_t kind, bool room)
 {
     switch (kind) {
     case VK_CHAR:
-        return utf8_direct(&dc->conv[0]) ? char_utf8 : char_text;
+        return !utf8_direct(&dc->conv[0]) ? char_text : room ? char_utf8_room : char_utf8;
     case VK_NCHAR:
-        return utf8_direct(&dc->conv[1]) ? nchar_utf8 : nchar_text;
+        return !utf8_direct(&dc->conv[1]) ? nchar_text : room ? nchar_utf8_room : nchar_utf8;
     case VK_TSLTZ:
         return tsltz_value;
     case VK_NUMBER:
@@ -260,7 +272,7 @@ VALUE_FORMAT value_format(const DECODER *dc, uint8_t kind)
 
 int format_value(DECODER *dc, uint8_t kind, SPAN value)
 {
-    VALUE_FORMAT f = value_format(dc, kind);
+    VALUE_FORMAT f = value_format(dc, kind, false);
     const size_t pre = sizeof("HEXTORAW('") - 1, post = sizeof("')") - 1;
     char *o = f != NULL ? f(dc, dc->lit + dc->lit_len, value.p + pre, (value.n - pre - post) / 2) : NULL;
 
@@ -291,7 +303,7 @@ void null_forms(STMT_ITEM *it)
  */
 bool value_forms(DECODER *dc, STMT_ITEM *it)
 {
-    VALUE_FORMAT f = value_format(dc, it->kind);
+    VALUE_FORMAT f = value_format(dc, it->kind, false);
     size_t at = dc->lit_len, n = it->value.n;
 
     dc->lit[at] = '=';

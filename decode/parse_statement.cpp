@@ -45,22 +45,22 @@ static inline unsigned not_hex16(const char *p)
 
 /*
  * The end of the run of lower-case hex digits that starts at p, before e.
- * Thirty-two bytes at a time, so that most values end within the first
- * step with no loop to guess the end of: the loads read up to 31 bytes past
+ * Sixty-four bytes at a time, so that most values end within the first
+ * step with no loop to guess the end of: the loads read up to 63 bytes past
  * e, which the input buffer keeps as room after every line (WILD_SLACK),
  * and what they find there is not taken.
  */
 static const char *hex_end(const char *p, const char *e)
 {
 #ifdef __SSE2__
-    for (; p < e; p += 32) {
+    for (; p < e; p += 64) {
 #ifdef DECODE_AVX2_BUILD
-        unsigned m = not_hex32(p);
+        uint64_t m = not_hex32(p) | (uint64_t)not_hex32(p + 32) << 32;
 #else
-        unsigned m = not_hex16(p) | not_hex16(p + 16) << 16;
+        uint64_t m = not_hex16(p) | not_hex16(p + 16) << 16 | (uint64_t)(not_hex16(p + 32) | not_hex16(p + 48) << 16) << 32;
 #endif
         if (m != 0)
-            return p + __builtin_ctz(m) < e ? p + __builtin_ctz(m) : e;
+            return p + __builtin_ctzll(m) < e ? p + __builtin_ctzll(m) : e;
     }
     return e;
 #else

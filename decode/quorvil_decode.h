@@ -424,7 +424,7 @@ char *write_undo(DECODER *dc, char *o, const char *end, const STATEMENT *st, SPA
 
 /* format_value.cpp: the literal of one value; 1 written, 0 left in hex, -1 not hex digits */
 int format_value(DECODER *dc, uint8_t kind, SPAN value);
-VALUE_FORMAT value_format(const DECODER *dc, uint8_t kind);
+VALUE_FORMAT value_format(const DECODER *dc, uint8_t kind, bool room);
 extern const char null_text[];   /* " IS NULL", WILD_SLACK bytes of room after it */
 void null_forms(STMT_ITEM *it);
 bool value_forms(DECODER *dc, STMT_ITEM *it);
@@ -482,6 +482,7 @@ int format_ids(const uint8_t *b, size_t n, char *out);
 /* format_text.cpp */
 char *format_text(DECODER *dc, char *o, TEXT_CONV *tc, bool national, const uint8_t *b, size_t n);
 char *format_utf8_hex(DECODER *dc, char *o, bool national, const char *digits, size_t n);
+char *format_utf8_hex_room(DECODER *dc, char *o, bool national, const char *digits, size_t n);
 
 #define LITERAL_MAX 160           /* longest literal of a fixed-size type; the time zone aside */
 

@@ -197,7 +197,8 @@ const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sq
         // compared with the piece when the value is in bytes (match_shape)
         sh->text.append(cond ? "=" HEX_OPEN : HEX_OPEN);
         at = it->value.p + it->value.n;
-        sh->items.push_back({value_format(dc, it->kind), it->hidden});
+        // values of a shape lie in the input buffer, with room after them
+        sh->items.push_back({value_format(dc, it->kind, true), it->hidden});
     }
     add_piece(sh, &sh->in, at, (size_t)(sql.p + sql.n - at), NO_ITEM, false);
 

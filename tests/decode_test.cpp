@@ -466,6 +466,14 @@ const ShapeCase kShapes[] = {
                      del("\"COL 1\"=HEXTORAW('C2') and \"COL 2\" IS NULL");
          *dict = kDict;
      }},
+    {"text_across_steps", [](const TempDir&, std::string *csv, std::string *dict) {
+         // text of 0 to 70 bytes ending in a character of two or three
+         // bytes, a quote, a character cut short or a byte that is no UTF-8
+         for (int len = 0; len <= 70; len++)
+             for (const char *tail : {"", "c3a9", "e282ac", "22", "e282", "ff"})
+                 *csv += ins("HEXTORAW('c102'),HEXTORAW('" + std::string(2 * len, '6') + tail + "'),NULL,NULL");
+         *dict = kDict;
+     }},
 };
 
 class Shapes : public testing::TestWithParam<ShapeCase> {};
