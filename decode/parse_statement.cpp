@@ -18,9 +18,11 @@
 
 namespace DECODE_ISA {
 
-#ifdef DECODE_AVX2_BUILD
-/* One bit for each of the thirty-two bytes at p that is not a lower-case
- * hex digit, as not_hex16 finds them. */
+/* One bit for each of the 32 (AVX2) or 16 bytes at p that is not a
+ * lower-case hex digit.  A byte is in [lo, lo + k) when byte + 0x80 - lo,
+ * as a signed byte, is below k - 0x80: one add and one compare for each
+ * range. */
+#if defined(DECODE_AVX2_BUILD)
 static inline unsigned not_hex32(const char *p)
 {
     __m256i x = _mm256_loadu_si256((const __m256i *)p);
@@ -28,12 +30,7 @@ static inline unsigned not_hex32(const char *p)
     __m256i letter = _mm256_cmpgt_epi8(_mm256_set1_epi8((char)(0x80 + 6)), _mm256_add_epi8(x, _mm256_set1_epi8((char)(0x80 - 'a'))));
     return ~(unsigned)_mm256_movemask_epi8(_mm256_or_si256(digit, letter));
 }
-#endif
-
-#ifdef __SSE2__
-/* One bit for each of the sixteen bytes at p that is not a lower-case hex
- * digit.  A byte is in [lo, lo + k) when byte + 0x80 - lo, as a signed
- * byte, is below k - 0x80: one add and one compare for each range. */
+#elif defined(__SSE2__)
 static inline unsigned not_hex16(const char *p)
 {
     __m128i x = _mm_loadu_si128((const __m128i *)p);

@@ -33,11 +33,12 @@
  * The AVX2 build of the line decoding (see DECODE_ISA below) compiles what
  * follows, and the file that includes this, for processors with AVX2, BMI
  * and POPCNT; its kernels take their 32-byte steps under DECODE_AVX2_BUILD.
+ * (The fuzz targets' clang build gives it those on the command line.)
  * The library headers above, and the templates they define, stay for any
  * x86-64, so that whichever copy of a template the linker keeps runs
  * anywhere: the library headers those files use are all included here.
  */
-#ifdef DECODE_AVX2_BUILD
+#if defined(DECODE_AVX2_BUILD) && !defined(__clang__)
 #pragma GCC target("avx2,bmi,bmi2,popcnt")
 #endif
 
