@@ -174,7 +174,8 @@ static bool shaped_line(DECODER *dc, const DICT_TABLE *t, STMT_KIND kind, SPAN r
 
     if (dc->shapes.empty() || need > OBUF_SIZE - WILD_SLACK)
         return false;
-    if ((uint64_t)(out_end(dc) - (dc->obuf + dc->opos)) < need && out_flush(dc) < 0)
+    // (opos may lie past out_end: out_put fills obuf to its last byte)
+    if (out_end(dc) - (dc->obuf + dc->opos) < (ptrdiff_t)need && out_flush(dc) < 0)
         return false;
     char *o = dc->obuf + dc->opos;
     o = copy_wild(o, rec.p, (size_t)(f[6].p - rec.p));

@@ -47,9 +47,14 @@
 #define EXIT_TROUBLE 2            /* cannot run, or a read or write failed */
 
 #define NAME_MAX_LEN 255          /* longest file name taken on the command line */
+/* the fuzz targets build with smaller buffers, so that short inputs reach their ends */
+#ifndef IBUF_SIZE
 #define IBUF_SIZE (1024 * 1024)   /* input buffer to begin with */
+#endif
 #define RECORD_MAX (64u << 20)    /* a longer line is passed through unchanged, in pieces */
+#ifndef OBUF_SIZE
 #define OBUF_SIZE (1024 * 1024)   /* the one output buffer */
+#endif
 #define COLUMN_ID_MAX 65535       /* highest SEGMENT_COLUMN_ID taken */
 #define WILD_SLACK 80             /* room kept past text that out_at copies (see there) */
 

@@ -160,7 +160,7 @@ const SHAPE *make_shape(DECODER *dc, uint32_t objn, const STATEMENT *st, SPAN sq
     // time) would make a shape each for nothing.  A set makes one at every
     // other miss, so that one that comes again has its shape from its second
     // line; each shape it drops unused doubles that wait, up to every
-    // SHAPE_WAIT_MAX misses, and a shape used sets it back (find_shape)
+    // SHAPE_WAIT_MAX misses, and a shape used sets it back (write_shape)
     SHAPE *ways = &dc->shapes[set * SHAPE_WAYS], *sh = &ways[SHAPE_WAYS - 1];
     if (++dc->shape_misses[set] < 2u << dc->shape_wait[set])
         return NULL;

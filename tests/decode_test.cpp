@@ -466,6 +466,13 @@ const ShapeCase kShapes[] = {
                      del("\"COL 1\"=HEXTORAW('C2') and \"COL 2\" IS NULL");
          *dict = kDict;
      }},
+    {"after_a_line_that_leaves_obuf_all_but_full", [](const TempDir&, std::string *csv, std::string *dict) {
+         // a line passed through fills obuf to 38 bytes short of its end,
+         // then a statement of a kept shape
+         const std::string row = ins("HEXTORAW('c102'),HEXTORAW('41'),NULL,NULL");
+         *csv = row + row + row + std::string(OBUF_SIZE - 40, 'x') + "\n" + row;
+         *dict = kDict;
+     }},
     {"text_across_steps", [](const TempDir&, std::string *csv, std::string *dict) {
          // text of 0 to 70 bytes ending in a character of two or three
          // bytes, a quote, a character cut short or a byte that is no UTF-8
