@@ -71,6 +71,65 @@ static inline uint64_t prefix_xor(uint64_t x)
     x ^= x << 32;
     return x;
 }
+
+/* The lanes in which find_record_end adds up a run of blocks' double
+ * quotes, and the steps it takes on a block of 64 bytes: whether none of
+ * them is a line feed, adding up their quotes when so; the parity of the
+ * quotes added up; the bytes equal to c as bits. */
+#if defined(DECODE_AVX2_BUILD)
+typedef __m256i QUOTE_LANES;
+
+static inline bool no_line_feed(const char *p, QUOTE_LANES *acc)
+{
+    __m256i a = _mm256_loadu_si256((const __m256i *)p), b = _mm256_loadu_si256((const __m256i *)(p + 32));
+    __m256i nl = _mm256_or_si256(_mm256_cmpeq_epi8(a, _mm256_set1_epi8('\n')), _mm256_cmpeq_epi8(b, _mm256_set1_epi8('\n')));
+    if (!_mm256_testz_si256(nl, nl))
+        return false;
+    *acc = _mm256_xor_si256(*acc, _mm256_xor_si256(_mm256_cmpeq_epi8(a, _mm256_set1_epi8('"')),
+                                                     _mm256_cmpeq_epi8(b, _mm256_set1_epi8('"'))));
+    return true;
+}
+
+static inline bool odd_lanes(QUOTE_LANES acc)
+{
+    return __builtin_parity((unsigned)_mm256_movemask_epi8(acc));
+}
+
+static inline uint64_t block_mask(const char *p, char c)
+{
+    __m256i v = _mm256_set1_epi8(c);
+    return (uint64_t)(unsigned)_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_loadu_si256((const __m256i *)p), v)) |
+           (uint64_t)(unsigned)_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_loadu_si256((const __m256i *)(p + 32)), v)) << 32;
+}
+#else
+typedef __m128i QUOTE_LANES;
+
+static inline bool no_line_feed(const char *p, QUOTE_LANES *acc)
+{
+    const __m128i vq = _mm_set1_epi8('"'), vn = _mm_set1_epi8('\n');
+    __m128i a = _mm_loadu_si128((const __m128i *)p), b = _mm_loadu_si128((const __m128i *)(p + 16));
+    __m128i c = _mm_loadu_si128((const __m128i *)(p + 32)), d = _mm_loadu_si128((const __m128i *)(p + 48));
+    __m128i nl = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, vn), _mm_cmpeq_epi8(b, vn)),
+                              _mm_or_si128(_mm_cmpeq_epi8(c, vn), _mm_cmpeq_epi8(d, vn)));
+    if (_mm_movemask_epi8(nl) != 0)
+        return false;
+    *acc = _mm_xor_si128(*acc, _mm_xor_si128(_mm_xor_si128(_mm_cmpeq_epi8(a, vq), _mm_cmpeq_epi8(b, vq)),
+                                             _mm_xor_si128(_mm_cmpeq_epi8(c, vq), _mm_cmpeq_epi8(d, vq))));
+    return true;
+}
+
+static inline bool odd_lanes(QUOTE_LANES acc)
+{
+    return __builtin_parity((unsigned)_mm_movemask_epi8(acc));
+}
+
+static inline uint64_t block_mask(const char *p, char c)
+{
+    return byte_mask64(_mm_loadu_si128((const __m128i *)p), _mm_loadu_si128((const __m128i *)(p + 16)),
+                       _mm_loadu_si128((const __m128i *)(p + 32)), _mm_loadu_si128((const __m128i *)(p + 48)),
+                       _mm_set1_epi8(c));
+}
+#endif
 #endif
 
 /*
@@ -88,27 +147,19 @@ size_t find_record_end(const char *p, size_t n, bool *in_quotes)
 {
     size_t i = 0;
 
-#if defined(DECODE_AVX2_BUILD)
-    const __m256i vq = _mm256_set1_epi8('"'), vn = _mm256_set1_epi8('\n');
-    __m256i acc = _mm256_setzero_si256();
+#ifdef __SSE2__
+    QUOTE_LANES acc = {};
     uint64_t quoted = *in_quotes ? ~(uint64_t)0 : 0;  // every bit the state, for the masks
 
     for (; i + 64 <= n; i += 64) {
-        __m256i a = _mm256_loadu_si256((const __m256i *)(p + i));
-        __m256i b = _mm256_loadu_si256((const __m256i *)(p + i + 32));
-        __m256i qa = _mm256_cmpeq_epi8(a, vq), qb = _mm256_cmpeq_epi8(b, vq);
-        __m256i na = _mm256_cmpeq_epi8(a, vn), nb = _mm256_cmpeq_epi8(b, vn);
-        if (__builtin_expect(_mm256_testz_si256(_mm256_or_si256(na, nb), _mm256_or_si256(na, nb)), 1)) {
-            acc = _mm256_xor_si256(acc, _mm256_xor_si256(qa, qb));
+        if (__builtin_expect(no_line_feed(p + i, &acc), 1))
             continue;
-        }
         // the state at the block's first byte, then inside quotes at each byte
-        if (__builtin_parity((unsigned)_mm256_movemask_epi8(acc)))
+        if (odd_lanes(acc))
             quoted = ~quoted;
-        acc = _mm256_setzero_si256();
-        uint64_t quotes = (uint64_t)(unsigned)_mm256_movemask_epi8(qa) | (uint64_t)(unsigned)_mm256_movemask_epi8(qb) << 32;
-        uint64_t inside = prefix_xor(quotes) ^ quoted;
-        uint64_t ends = ((uint64_t)(unsigned)_mm256_movemask_epi8(na) | (uint64_t)(unsigned)_mm256_movemask_epi8(nb) << 32) & ~inside;
+        acc = QUOTE_LANES{};
+        uint64_t inside = prefix_xor(block_mask(p + i, '"')) ^ quoted;
+        uint64_t ends = block_mask(p + i, '\n') & ~inside;
         if (ends != 0) {
             *in_quotes = false;
             return i + (size_t)__builtin_ctzll(ends);
@@ -116,39 +167,7 @@ size_t find_record_end(const char *p, size_t n, bool *in_quotes)
         // the state after the block: that at its last byte
         quoted = 0 - (inside >> 63);
     }
-    *in_quotes = (quoted != 0) ^ __builtin_parity((unsigned)_mm256_movemask_epi8(acc));
-#elif defined(__SSE2__)
-    const __m128i vq = _mm_set1_epi8('"'), vn = _mm_set1_epi8('\n');
-    __m128i acc = _mm_setzero_si128();
-    uint64_t quoted = *in_quotes ? ~(uint64_t)0 : 0;  // every bit the state, for the masks
-
-    for (; i + 64 <= n; i += 64) {
-        __m128i a = _mm_loadu_si128((const __m128i *)(p + i));
-        __m128i b = _mm_loadu_si128((const __m128i *)(p + i + 16));
-        __m128i c = _mm_loadu_si128((const __m128i *)(p + i + 32));
-        __m128i d = _mm_loadu_si128((const __m128i *)(p + i + 48));
-        __m128i nl = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, vn), _mm_cmpeq_epi8(b, vn)),
-                                  _mm_or_si128(_mm_cmpeq_epi8(c, vn), _mm_cmpeq_epi8(d, vn)));
-        if (__builtin_expect(_mm_movemask_epi8(nl) == 0, 1)) {
-            acc = _mm_xor_si128(acc, _mm_xor_si128(_mm_xor_si128(_mm_cmpeq_epi8(a, vq), _mm_cmpeq_epi8(b, vq)),
-                                                   _mm_xor_si128(_mm_cmpeq_epi8(c, vq), _mm_cmpeq_epi8(d, vq))));
-            continue;
-        }
-        // the state at the block's first byte, then inside quotes at each byte
-        if (__builtin_parity((unsigned)_mm_movemask_epi8(acc)))
-            quoted = ~quoted;
-        acc = _mm_setzero_si128();
-        uint64_t quotes = byte_mask64(a, b, c, d, vq);
-        uint64_t inside = prefix_xor(quotes) ^ quoted;
-        uint64_t ends = byte_mask64(a, b, c, d, vn) & ~inside;
-        if (ends != 0) {
-            *in_quotes = false;
-            return i + (size_t)__builtin_ctzll(ends);
-        }
-        // the state after the block: that at its last byte
-        quoted = 0 - (inside >> 63);
-    }
-    *in_quotes = (quoted != 0) ^ __builtin_parity((unsigned)_mm_movemask_epi8(acc));
+    *in_quotes = (quoted != 0) ^ odd_lanes(acc);
 #endif
     return record_end_from(p, i, n, in_quotes);
 }
