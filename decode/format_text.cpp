@@ -252,12 +252,53 @@ char *format_utf8_hex(DECODER *dc, char *o, bool national, const char *d, size_t
     return o;
 }
 
+#ifdef __SSE2__
+/* One bit a byte of lo then hi: set for bytes in [b, b + k), k below 128.
+ * A byte is in the range when byte + 0x80 - b, as a signed byte, is below
+ * k - 0x80. */
+static inline uint64_t bytes_in(__m128i lo, __m128i hi, int b, int k)
+{
+    const __m128i shift = _mm_set1_epi8((char)(0x80 - b)), top = _mm_set1_epi8((char)(0x80 + k));
+    return (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmplt_epi8(_mm_add_epi8(lo, shift), top)) |
+           (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmplt_epi8(_mm_add_epi8(hi, shift), top)) << 16;
+}
+
+/*
+ * How many of the first step bytes (1 to 32) of lo then hi, not all plain
+ * (plain: their plain_bytes), go into the literal as they are, when they
+ * are plain bytes and whole characters of two or three bytes as copy_utf8
+ * takes them (two from c2, three from e0 a0, ed 80-9f only): step, or 30
+ * or 31 when the value goes on past them (more) and a character begins in
+ * the last two and ends after.  0 for anything else, which copy_utf8 reads
+ * byte by byte: a quote, a byte 00, a character of four bytes or more,
+ * bytes that are not UTF-8, or a character the value cuts short.
+ */
+static inline size_t utf8_run(__m128i lo, __m128i hi, uint64_t plain, size_t step, bool more)
+{
+    uint64_t cont = bytes_in(lo, hi, 0x80, 0x40), low = bytes_in(lo, hi, 0x80, 0x20);
+    uint64_t lead2 = bytes_in(lo, hi, 0xc2, 0x1e), lead3 = bytes_in(lo, hi, 0xe0, 0x10);
+    uint64_t e0 = bytes_in(lo, hi, 0xe0, 1), ed = bytes_in(lo, hi, 0xed, 1);
+    // when the value goes on, a character that begins in the last two bytes
+    // is left to the next step
+    size_t end = !more ? step : lead3 >> 30 & 1 ? 30 : (lead2 | lead3) >> 31 & 1 ? 31 : 32;
+    uint64_t keep = (1ull << end) - 1;
+    lead2 &= keep;
+    lead3 &= keep;
+    // the bytes that must follow a lead: all of them, and nothing else
+    // that is not plain, before end
+    uint64_t follow = lead2 << 1 | lead3 << 1 | lead3 << 2;
+    uint64_t bad = ~(plain | cont | lead2 | lead3) | (cont ^ follow) | (e0 << 1 & low) | (ed << 1 & cont & ~low);
+    return (bad & keep) != 0 || (follow >> end) != 0 ? 0 : end;
+}
+#endif
+
 /*
  * format_utf8_hex for a value with room past it, as a value of a line in
  * the input buffer has (WILD_SLACK), and o room past the literal: 32 bytes
  * at a time, the last step read and written past the value's end, so that
- * text of up to 32 bytes takes one step whatever its length.  Up to 62
- * bytes past the digits are read and not taken.
+ * text of up to 32 bytes takes one step whatever its length, characters of
+ * two and three bytes included (utf8_run).  Up to 62 bytes past the digits
+ * are read and not taken.
  */
 char *format_utf8_hex_room(DECODER *dc, char *o, bool national, const char *d, size_t n)
 {
@@ -272,16 +313,18 @@ char *format_utf8_hex_room(DECODER *dc, char *o, bool national, const char *d, s
         uint32_t plain = plain_bytes(lo) | plain_bytes(hi) << 16;
         size_t left = n - i, step = left < 32 ? left : 32;
         uint32_t want = (uint32_t)((1ull << step) - 1);
-        if ((plain & want) != want)
-            return utf8_hex_rest(dc, o, d, n, i);
+        size_t k = step;
+        if ((plain & want) != want) {
+            k = utf8_run(lo, hi, plain, step, left > 32);
+            if (k == 0)
+                return utf8_hex_rest(dc, o, d, n, i);
+        }
         _mm_storeu_si128((__m128i *)o, lo);
         _mm_storeu_si128((__m128i *)(o + 16), hi);
-        if (left <= 32) {
-            o += left;
+        o += k;
+        i += k;
+        if (i == n)
             break;
-        }
-        i += 32;
-        o += 32;
     }
     *o++ = '\'';
     return o;

@@ -475,9 +475,10 @@ const ShapeCase kShapes[] = {
      }},
     {"text_across_steps", [](const TempDir&, std::string *csv, std::string *dict) {
          // text of 0 to 70 bytes ending in a character of two or three
-         // bytes, a quote, a character cut short or a byte that is no UTF-8
+         // bytes, a quote, a character cut short, a byte that is no UTF-8,
+         // a surrogate, or a character written too long
          for (int len = 0; len <= 70; len++)
-             for (const char *tail : {"", "c3a9", "e282ac", "22", "e282", "ff"})
+             for (const char *tail : {"", "c3a9", "e282ac", "e0a080", "22", "e282", "ff", "eda080", "e08080", "c0af"})
                  *csv += ins("HEXTORAW('c102'),HEXTORAW('" + std::string(2 * len, '6') + tail + "'),NULL,NULL");
          *dict = kDict;
      }},
