@@ -103,8 +103,7 @@ static bool plain_numbers(const SPAN *f)
 #ifdef __SSE2__
     for (size_t i = 0; i < n; i += 16) {
         __m128i x = _mm_loadu_si128((const __m128i *)(p + i));
-        __m128i digit = _mm_cmplt_epi8(_mm_add_epi8(x, _mm_set1_epi8((char)(0x80 - '0'))), _mm_set1_epi8((char)(0x80 + 10)));
-        unsigned ok = (unsigned)_mm_movemask_epi8(_mm_or_si128(digit, _mm_cmpeq_epi8(x, _mm_set1_epi8(','))));
+        unsigned ok = (unsigned)_mm_movemask_epi8(_mm_or_si128(byte_range(x, '0', 10), _mm_cmpeq_epi8(x, _mm_set1_epi8(','))));
         unsigned want = n - i >= 16 ? 0xffffu : (1u << (n - i)) - 1;
         if ((ok & want) != want)
             return false;

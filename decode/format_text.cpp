@@ -253,14 +253,11 @@ char *format_utf8_hex(DECODER *dc, char *o, bool national, const char *d, size_t
 }
 
 #ifdef __SSE2__
-/* One bit a byte of lo then hi: set for bytes in [b, b + k), k below 128.
- * A byte is in the range when byte + 0x80 - b, as a signed byte, is below
- * k - 0x80. */
+/* One bit a byte of lo then hi: set for bytes in [b, b + k) (byte_range). */
 static inline uint64_t bytes_in(__m128i lo, __m128i hi, int b, int k)
 {
-    const __m128i shift = _mm_set1_epi8((char)(0x80 - b)), top = _mm_set1_epi8((char)(0x80 + k));
-    return (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmplt_epi8(_mm_add_epi8(lo, shift), top)) |
-           (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmplt_epi8(_mm_add_epi8(hi, shift), top)) << 16;
+    return (uint64_t)(unsigned)_mm_movemask_epi8(byte_range(lo, b, k)) |
+           (uint64_t)(unsigned)_mm_movemask_epi8(byte_range(hi, b, k)) << 16;
 }
 
 /*
@@ -302,12 +299,12 @@ static inline size_t utf8_run(__m128i lo, __m128i hi, uint64_t plain, size_t ste
  */
 char *format_utf8_hex_room(DECODER *dc, char *o, bool national, const char *d, size_t n)
 {
+#ifdef __SSE2__
     size_t i = 0;
 
     if (national)
         *o++ = 'N';
     *o++ = '\'';
-#ifdef __SSE2__
     for (;;) {
         __m128i lo = hex16(d + 2 * i), hi = hex16(d + 2 * i + 32);
         uint32_t plain = plain_bytes(lo) | plain_bytes(hi) << 16;
@@ -329,7 +326,7 @@ char *format_utf8_hex_room(DECODER *dc, char *o, bool national, const char *d, s
     *o++ = '\'';
     return o;
 #else
-    return format_utf8_hex(dc, o - 1 - national, national, d, n);
+    return format_utf8_hex(dc, o, national, d, n);
 #endif
 }
 

@@ -19,9 +19,8 @@
 namespace DECODE_ISA {
 
 /* One bit for each of the 32 (AVX2) or 16 bytes at p that is not a
- * lower-case hex digit.  A byte is in [lo, lo + k) when byte + 0x80 - lo,
- * as a signed byte, is below k - 0x80: one add and one compare for each
- * range. */
+ * lower-case hex digit: one add and one compare for each range (see
+ * byte_range). */
 #if defined(DECODE_AVX2_BUILD)
 static inline unsigned not_hex32(const char *p)
 {
@@ -34,9 +33,7 @@ static inline unsigned not_hex32(const char *p)
 static inline unsigned not_hex16(const char *p)
 {
     __m128i x = _mm_loadu_si128((const __m128i *)p);
-    __m128i digit = _mm_cmplt_epi8(_mm_add_epi8(x, _mm_set1_epi8((char)(0x80 - '0'))), _mm_set1_epi8((char)(0x80 + 10)));
-    __m128i letter = _mm_cmplt_epi8(_mm_add_epi8(x, _mm_set1_epi8((char)(0x80 - 'a'))), _mm_set1_epi8((char)(0x80 + 6)));
-    return ~(unsigned)_mm_movemask_epi8(_mm_or_si128(digit, letter)) & 0xffff;
+    return ~(unsigned)_mm_movemask_epi8(_mm_or_si128(byte_range(x, '0', 10), byte_range(x, 'a', 6))) & 0xffff;
 }
 #endif
 
@@ -65,6 +62,20 @@ static const char *hex_end(const char *p, const char *e)
         p++;
     return p;
 #endif
+}
+
+/* The end of the digits of a value in bytes that begin at d, before e: the
+ * quote of its closing "')"; NULL when they are odd in number (not bytes)
+ * or anything but "')" ends them.  q[0..1] may lie past e, in the room
+ * after the line. */
+static inline const char *digits_end(const char *d, const char *e)
+{
+    const char *q = hex_end(d, e);
+    uint16_t close;
+
+    memcpy(&close, q, 2);
+    bool bad = ((q - d) & 1) | (e - q < 2) | (close != ('\'' | ')' << 8));
+    return bad ? NULL : q;
 }
 
 typedef struct __cursor {
@@ -133,9 +144,8 @@ static inline bool take_value(CURSOR *c, STMT_ITEM *it)
     it->is_null = false;
     if (e - s < 12 || memcmp(s, "HEXTORAW('", 10) != 0)
         return false;
-    const char *q = hex_end(s + 10, e);
-    // an odd number of digits is not bytes; anything but ') ends the value wrongly
-    if ((q - (s + 10)) % 2 != 0 || e - q < 2 || q[0] != '\'' || q[1] != ')')
+    const char *q = digits_end(s + 10, e);
+    if (q == NULL)
         return false;
     c->p = q + 2;
     it->value = {s, (size_t)(c->p - s)};
@@ -310,13 +320,9 @@ char *match_shape(DECODER *dc, const SHAPE *sh, SPAN sql, char *o, uint64_t *hex
         size_t len = in[k].len + HEX_OPEN_LEN + in[k].cond;
         const char *d = NULL, *q = NULL;
         if (__builtin_expect(same_text(p, e, t, len), 1)) {
-            uint16_t close;
             d = p + len;
-            q = hex_end(d, e);
-            // an odd number of digits is not bytes; anything but ') ends the
-            // value wrongly (q[0..1] lie in the room after the line)
-            memcpy(&close, q, 2);
-            if (((q - d) & 1) | (e - q < 2) | (close != ('\'' | ')' << 8)))
+            q = digits_end(d, e);
+            if (q == NULL)
                 return NULL;
             p = q + 2;
         } else {

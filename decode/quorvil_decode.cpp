@@ -101,14 +101,11 @@ static bool is_std(const char *name)
 }
 
 /* decode_stream of the build for this processor: the AVX2 one where it
- * has AVX2 and the BMI and POPCNT that build may use, else the one for any
- * x86-64 (see quorvil_decode.h). */
+ * runs, else the one for any x86-64 (see quorvil_decode.h). */
 static int (*line_decoder(void))(DECODER *)
 {
 #ifdef QUORVIL_DECODE_AVX2
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-        __builtin_cpu_supports("popcnt"))
+    if (avx2_runs())
         return isa_avx2::decode_stream;
 #endif
     return isa_base::decode_stream;

@@ -337,7 +337,6 @@ static inline void out_put(DECODER *dc, const char *p, size_t n)
 }
 #define OUT_LIT(dc, s) out_put((dc), (s), sizeof(s) - 1)
 
-
 /* The end of the room out_at writes in: obuf stays where it is all the run,
  * so a writer takes it once and keeps it where stores cannot touch it. */
 static inline const char *out_end(const DECODER *dc)
@@ -407,8 +406,6 @@ static inline char *out_exact_at(DECODER *dc, char *o, const char *end, const ch
 }
 #define OUT_LIT_AT(dc, o, end, s) out_exact_at((dc), (o), (end), (s), sizeof(s) - 1)
 
-
-
 /* decode_stream.cpp */
 int decode_stream(DECODER *dc);
 uint64_t output_bound(const DECODER *dc, uint64_t in_bytes, uint64_t lines);
@@ -445,6 +442,14 @@ static inline __m128i hex_lanes(__m128i x)
     const __m128i low = _mm_set1_epi8(0x0f), nine = _mm_set1_epi8(9), lane_low = _mm_set1_epi16(0x00ff);
     x = _mm_add_epi8(_mm_and_si128(x, low), _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8('9')), nine));
     return _mm_or_si128(_mm_slli_epi16(_mm_and_si128(x, lane_low), 4), _mm_srli_epi16(x, 8));
+}
+
+/* All ones in the lanes of the bytes of x that lie in [lo, lo + k), k
+ * below 128: byte + 0x80 - lo, as a signed byte, is below k - 0x80, one add
+ * and one compare. */
+static inline __m128i byte_range(__m128i x, int lo, int k)
+{
+    return _mm_cmplt_epi8(_mm_add_epi8(x, _mm_set1_epi8((char)(0x80 - lo))), _mm_set1_epi8((char)(0x80 + k)));
 }
 
 /* The sixteen bytes of the thirty-two hex digits at p.  With AVX2 in one
@@ -499,6 +504,15 @@ using namespace DECODE_ISA;
 #ifdef QUORVIL_DECODE_AVX2
 namespace isa_avx2 {
 int decode_stream(DECODER *dc);
+}
+
+/* Whether this processor runs the AVX2 build: AVX2, and the BMI and POPCNT
+ * that build may use. */
+static inline bool avx2_runs(void)
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
+           __builtin_cpu_supports("popcnt");
 }
 #endif
 

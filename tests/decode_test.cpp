@@ -496,7 +496,7 @@ TEST_P(Shapes, WriteWhatItemByItemWrites)
     // with shapes, without, and with shapes by the AVX2 build where it runs
     int (*stream[3])(DECODER*) = {decode_stream, decode_stream, NULL};
 #ifdef QUORVIL_DECODE_AVX2
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2"))
+    if (avx2_runs())
         stream[2] = isa_avx2::decode_stream;
 #endif
     uint64_t counts[3][4];
